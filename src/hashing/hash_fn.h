@@ -1,0 +1,75 @@
+// Polynomial string hashes modulo 2^64, with a rolling form for sliding
+// windows. Bloom filters and hash sets of engine images store positions
+// computed by these functions, so their primes, the unsigned reading of bytes
+// and the wrapping arithmetic are part of the image format.
+#ifndef TESSUL_HASHING_HASH_FN_H_
+#define TESSUL_HASHING_HASH_FN_H_
+
+#include <cstdint>
+
+namespace tessul {
+
+// Number of powers of the prime kept precomputed by a HashFn.
+constexpr int kPowerTableSize = 30;
+
+// base^exponent modulo 2^64. Exponents below kPowerTableSize come from
+// `powerTable` when `usePowerTable` is set; others are computed by squaring.
+// `exponent` must not be negative.
+uint64_t customPow(const uint64_t (*powerTable)[kPowerTableSize],
+                   bool usePowerTable, uint64_t base, int exponent);
+
+// hash(s) = sum of byte(s[i]) * prime^(len - 1 - i), modulo 2^64, bytes read
+// as unsigned values. Instances are immutable and safe to share between
+// threads.
+class HashFn {
+ public:
+  // constexpr so that the global instances are ready before any static
+  // initialiser of a program that links the library could use them.
+  constexpr HashFn(int prime, bool usePowerTable)
+      : prime(prime), usePowerTable(usePowerTable), powerTable{} {
+    uint64_t power = 1;
+    for (int i = 0; usePowerTable && i < kPowerTableSize; ++i) {
+      powerTable[i] = power;
+      power *= static_cast<uint64_t>(static_cast<int64_t>(prime));
+    }
+  }
+
+  // Rolling form: the hash of the `len` bytes at `input`, given the hash of
+  // the window that started one byte earlier and that window's first byte.
+  // Reads only input[len - 1]. `len` must be at least 1.
+  virtual uint64_t operator()(const char* input, int len,
+                              unsigned char leavingByte,
+                              uint64_t previousHash) const;
+
+  // String form: the hash of the `len` bytes at `input`; 0 when len <= 0.
+  virtual uint64_t operator()(const char* input, int len) const;
+
+  int prime;
+  bool usePowerTable;
+  uint64_t powerTable[kPowerTableSize];  // prime^i; filled when usePowerTable
+};
+
+// The first two bytes of the input as a number: byte0 + 256 * byte1. Serves
+// the per-request Bloom filter of adjacent byte pairs. Reads exactly two
+// bytes; the length and the rolling arguments play no part.
+class HashFn2Byte : public HashFn {
+ public:
+  constexpr HashFn2Byte() : HashFn(0, false) {}
+
+  uint64_t operator()(const char* input, int len, unsigned char leavingByte,
+                      uint64_t previousHash) const override;
+  uint64_t operator()(const char* input, int len) const override;
+};
+
+// The fingerprint Bloom filters use all five, in this order.
+constexpr int kFingerprintHashFnCount = 5;
+extern const HashFn fingerprintHashFns[kFingerprintHashFnCount];
+
+// Hashes every element kept in a hash set (prime 19).
+extern const HashFn elementHashFn;
+
+extern const HashFn2Byte twoByteHashFn;
+
+}  // namespace tessul
+
+#endif  // TESSUL_HASHING_HASH_FN_H_

@@ -1,0 +1,87 @@
+#include "hashing/hash_fn.h"
+
+#include <random>
+#include <string>
+
+#include <gtest/gtest.h>
+
+namespace tessul {
+namespace {
+
+const int kPrimes[] = {13, 17, 19, 31, 41, 53};
+
+TEST(HashFnTest, KnownValues) {
+  for (int prime : kPrimes) {
+    HashFn fn(prime, true);
+    EXPECT_EQ(fn("", 0), 0u) << prime;
+    EXPECT_EQ(fn("\xE9", 1), 233u) << "bytes are unsigned, prime " << prime;
+  }
+  EXPECT_EQ(HashFn(13, true)("ab", 2), 1359u);
+  EXPECT_EQ(HashFn(19, true)("abc", 3), 36978u);
+  EXPECT_EQ(elementHashFn("abc", 3), 36978u);
+}
+
+TEST(HashFnTest, LongStringsWrapAndNeedNoTable) {
+  const std::string text = "abcdefghijklmnopqrstuvwxyz0123456789";
+  ASSERT_EQ(text.size(), 36u);
+  EXPECT_EQ(HashFn(19, true)(text.data(), 36), 12191022727706376606ull);
+  EXPECT_EQ(HashFn(19, false)(text.data(), 36), 12191022727706376606ull);
+}
+
+TEST(HashFnTest, CustomPowTableAgreesWithSquaring) {
+  HashFn fn(31, true);
+  for (int exponent = 0; exponent < 80; ++exponent) {
+    EXPECT_EQ(customPow(&fn.powerTable, true, 31, exponent),
+              customPow(&fn.powerTable, false, 31, exponent))
+        << exponent;
+  }
+  EXPECT_EQ(customPow(&fn.powerTable, false, 7, 0), 1u);
+  EXPECT_EQ(customPow(&fn.powerTable, false, 3, 5), 243u);
+}
+
+// Rolling a window along a string must give the string-form hash of every
+// window; the Bloom filters depend on it to find added fingerprints.
+TEST(HashFnTest, RollingFormEqualsStringForm) {
+  std::mt19937 random(12345);
+  std::uniform_int_distribution<int> byte(0, 255);
+  const HashFn* functions[] = {&fingerprintHashFns[0], &fingerprintHashFns[1],
+                               &fingerprintHashFns[2], &fingerprintHashFns[3],
+                               &fingerprintHashFns[4], &elementHashFn};
+  for (int trial = 0; trial < 200; ++trial) {
+    std::string data(20 + trial, '\0');
+    for (char& c : data) c = static_cast<char>(byte(random));
+    for (int window : {1, 6, 29, 31}) {
+      if (window > static_cast<int>(data.size())) continue;
+      for (const HashFn* fn : functions) {
+        uint64_t rolling = (*fn)(data.data(), window);
+        for (size_t start = 1; start + window <= data.size(); ++start) {
+          rolling = (*fn)(data.data() + start, window,
+                          static_cast<unsigned char>(data[start - 1]), rolling);
+          ASSERT_EQ(rolling, (*fn)(data.data() + start, window))
+              << "prime " << fn->prime << " window " << window << " at "
+              << start;
+        }
+      }
+    }
+  }
+}
+
+TEST(HashFnTest, FingerprintPrimesInOrder) {
+  const int expected[] = {13, 17, 31, 41, 53};
+  for (int i = 0; i < kFingerprintHashFnCount; ++i) {
+    EXPECT_EQ(fingerprintHashFns[i].prime, expected[i]);
+  }
+  EXPECT_EQ(elementHashFn.prime, 19);
+}
+
+TEST(HashFn2ByteTest, FirstTwoBytesOnly) {
+  const HashFn& fn = twoByteHashFn;
+  EXPECT_EQ(fn("ab", 2), 25185u);
+  EXPECT_EQ(fn("abcdef", 6), 25185u);
+  EXPECT_EQ(fn("ab", 2, 'z', 999), 25185u);
+  EXPECT_EQ(fn("ab", 17, 0, 0), 25185u);
+  EXPECT_EQ(fn("\xFF\xFF", 2), 65535u);
+}
+
+}  // namespace
+}  // namespace tessul
