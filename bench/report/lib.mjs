@@ -1,0 +1,412 @@
+// Figures, tables, CSV and SVG for the benchmark report. Everything here is
+// pure: report.mjs does the reading and writing.
+
+export const TESSUL = 'tessul';
+
+// Nearest-rank percentile of an ascending array: the smallest value such
+// that at least p percent of the values are at or below it.
+export function percentile(sorted, p) {
+  if (!Array.isArray(sorted) || sorted.length === 0) return null;
+  if (!(p >= 0 && p <= 100)) throw new RangeError(`percentile out of range: ${p}`);
+  const rank = Math.max(1, Math.ceil((p / 100) * sorted.length));
+  return sorted[rank - 1];
+}
+
+// tessul's figure divided by the peer's; null when either is missing or the
+// peer's is zero.
+export function ratio(tessulValue, peerValue) {
+  if (!isNumber(tessulValue) || !isNumber(peerValue) || peerValue === 0) return null;
+  return tessulValue / peerValue;
+}
+
+// Number of positions where two decision arrays differ; null when either is
+// missing or they are not the same length.
+export function countDiffering(a, b) {
+  if (!Array.isArray(a) || !Array.isArray(b) || a.length !== b.length) return null;
+  let n = 0;
+  for (let i = 0; i < a.length; i++) if (a[i] !== b[i]) n++;
+  return n;
+}
+
+function isNumber(x) {
+  return typeof x === 'number' && Number.isFinite(x);
+}
+
+function numberOrNull(x) {
+  return isNumber(x) ? x : null;
+}
+
+// Per-request statistics of one corpus of one document.
+export function corpusStats(corpus) {
+  if (corpus === null || typeof corpus !== 'object') corpus = {};
+  const times = Array.isArray(corpus.times_ns) ? corpus.times_ns.filter(isNumber) : [];
+  const sorted = Float64Array.from(times).sort();
+  const asArray = Array.from(sorted);
+  const decisions = Array.isArray(corpus.decisions) ? corpus.decisions : null;
+  let blocked = numberOrNull(corpus.blocked);
+  if (blocked === null && decisions !== null) blocked = decisions.filter((d) => d === 1).length;
+  let requests = numberOrNull(corpus.requests);
+  if (requests === null && times.length > 0) requests = times.length;
+  return {
+    requests,
+    blocked,
+    median_ns: percentile(asArray, 50),
+    p90_ns: percentile(asArray, 90),
+    p99_ns: percentile(asArray, 99),
+    max_ns: asArray.length ? asArray[asArray.length - 1] : null,
+    mean_ns: asArray.length ? asArray.reduce((s, x) => s + x, 0) / asArray.length : null,
+    sorted: asArray,
+    decisions,
+    droppedTimes: Array.isArray(corpus.times_ns) ? corpus.times_ns.length - times.length : 0,
+  };
+}
+
+export const ENGINE_METRICS = [
+  { key: 'parse_ms', label: 'parse (ms)', scale: 1 },
+  { key: 'memory_bytes', label: 'memory, JS heap (MiB)', scale: 1 / 1048576 },
+  { key: 'rss_bytes', label: 'RSS growth (MiB)', scale: 1 / 1048576 },
+  { key: 'image_bytes', label: 'image size (MiB)', scale: 1 / 1048576 },
+  { key: 'save_ms', label: 'save (ms)', scale: 1 },
+  { key: 'load_ms', label: 'load (ms)', scale: 1 },
+  { key: 'clock_overhead_ns', label: 'clock overhead (ns)', scale: 1, integer: true, noRatio: true },
+];
+
+export const CORPUS_METRICS = [
+  { key: 'median_ns', label: 'median (µs)', scale: 1e-3 },
+  { key: 'p90_ns', label: 'p90 (µs)', scale: 1e-3 },
+  { key: 'p99_ns', label: 'p99 (µs)', scale: 1e-3 },
+  { key: 'max_ns', label: 'max (µs)', scale: 1e-3 },
+  { key: 'mean_ns', label: 'mean (µs)', scale: 1e-3 },
+  { key: 'blocked', label: 'blocked', scale: 1, integer: true, noRatio: true },
+];
+
+// Turns parsed documents into engines with their figures; tessul first, then
+// the others in the order given. Repeated engine names get a suffix.
+export function summarize(docs) {
+  const seen = new Map();
+  const engines = docs.map((doc) => {
+    let name = typeof doc.engine === 'string' && doc.engine !== '' ? doc.engine : 'unnamed';
+    const count = (seen.get(name) ?? 0) + 1;
+    seen.set(name, count);
+    if (count > 1) name = `${name} (${count})`;
+    const figures = {};
+    for (const m of ENGINE_METRICS) figures[m.key] = numberOrNull(doc[m.key]);
+    const corpora = {};
+    const raw = doc.corpora !== null && typeof doc.corpora === 'object' ? doc.corpora : {};
+    for (const [corpus, data] of Object.entries(raw)) corpora[corpus] = corpusStats(data);
+    return {
+      name,
+      isTessul: doc.engine === TESSUL && count === 1,
+      version: typeof doc.version === 'string' ? doc.version : null,
+      notes: typeof doc.notes === 'string' ? doc.notes : null,
+      figures,
+      corpora,
+    };
+  });
+  engines.sort((a, b) => Number(b.isTessul) - Number(a.isTessul));
+  const corpusNames = [];
+  for (const e of engines) for (const c of Object.keys(e.corpora)) if (!corpusNames.includes(c)) corpusNames.push(c);
+  const tessul = engines.find((e) => e.isTessul) ?? null;
+  if (tessul) {
+    for (const e of engines) {
+      if (e === tessul) continue;
+      for (const c of corpusNames) {
+        if (!e.corpora[c]) continue;
+        const t = tessul.corpora[c];
+        e.corpora[c].differFromTessul = t ? countDiffering(t.decisions, e.corpora[c].decisions) : null;
+      }
+    }
+  }
+  return { engines, corpusNames, tessul };
+}
+
+// A number in about four significant digits, or "-".
+export function formatNumber(x, { integer = false } = {}) {
+  if (!isNumber(x)) return '-';
+  if (integer) return String(Math.round(x));
+  const a = Math.abs(x);
+  if (a >= 1000) return x.toFixed(0);
+  if (a >= 100) return x.toFixed(1);
+  if (a >= 10) return x.toFixed(2);
+  return x.toFixed(3);
+}
+
+function formatRatio(r) {
+  if (!isNumber(r)) return '-';
+  return `${r >= 100 ? r.toFixed(0) : r >= 10 ? r.toFixed(1) : r.toFixed(2)}x`;
+}
+
+function scaled(x, scale) {
+  return isNumber(x) ? x * scale : null;
+}
+
+function table(header, rows, labelWidth) {
+  const widths = header.map((h, i) =>
+    i === 0 ? labelWidth : Math.max(11, h.length + 2, ...rows.map((r) => (r[i] ?? '').length + 2)),
+  );
+  const line = (cells) =>
+    cells.map((c, i) => (i === 0 ? (c ?? '').padEnd(widths[0]) : (c ?? '').padStart(widths[i]))).join('').trimEnd();
+  return [line(header), ...rows.map(line)].join('\n');
+}
+
+function wrap(text, width, indent) {
+  const out = [];
+  let current = indent;
+  for (const word of text.split(/\s+/)) {
+    if (current.length + word.length + 1 > width && current.trim() !== '') {
+      out.push(current.trimEnd());
+      current = indent;
+    }
+    current += (current.trim() === '' ? '' : ' ') + word;
+  }
+  if (current.trim() !== '') out.push(current.trimEnd());
+  return out.join('\n');
+}
+
+// The side-by-side plain-text report.
+export function renderText(summary) {
+  const { engines, corpusNames, tessul } = summary;
+  const LABEL = 26;
+  const names = engines.map((e) => e.name);
+  const rows = [];
+  rows.push(['version', ...engines.map((e) => e.version ?? '-')]);
+  for (const m of ENGINE_METRICS) {
+    rows.push([m.label, ...engines.map((e) => formatNumber(scaled(e.figures[m.key], m.scale), m))]);
+  }
+  for (const c of corpusNames) {
+    rows.push(['', ...engines.map(() => '')]);
+    rows.push([`${c}: requests`, ...engines.map((e) => formatNumber(e.corpora[c]?.requests, { integer: true }))]);
+    for (const m of CORPUS_METRICS) {
+      rows.push([`  ${m.label}`, ...engines.map((e) => formatNumber(scaled(e.corpora[c]?.[m.key], m.scale), m))]);
+    }
+    if (tessul) {
+      rows.push([
+        `  decisions differing`,
+        ...engines.map((e) => (e === tessul ? '-' : formatNumber(e.corpora[c]?.differFromTessul, { integer: true }))),
+      ]);
+    }
+  }
+  const parts = [
+    `Benchmark: ${engines.length} engine(s); per-request times are the minimum of the timed passes`,
+    '',
+    table(['', ...names], rows, LABEL),
+  ];
+
+  const peers = engines.filter((e) => e !== tessul);
+  if (tessul && peers.length > 0) {
+    const ratioRows = [];
+    for (const m of ENGINE_METRICS) {
+      if (m.noRatio) continue;
+      ratioRows.push([m.label.replace(/ \(.*\)$/, ''), ...peers.map((p) => formatRatio(ratio(tessul.figures[m.key], p.figures[m.key])))]);
+    }
+    for (const c of corpusNames) {
+      for (const m of CORPUS_METRICS) {
+        if (m.noRatio) continue;
+        ratioRows.push([
+          `${c}: ${m.label.replace(/ \(.*\)$/, '')}`,
+          ...peers.map((p) => formatRatio(ratio(tessul.corpora[c]?.[m.key], p.corpora[c]?.[m.key]))),
+        ]);
+      }
+    }
+    parts.push(
+      '',
+      'tessul / peer (below 1x: tessul is smaller or faster); "decisions differing" above counts',
+      "the requests a peer blocks or allows unlike tessul (information, not a test)",
+      '',
+      table(['', ...peers.map((p) => p.name)], ratioRows, LABEL),
+    );
+  }
+
+  const noted = engines.filter((e) => e.notes);
+  if (noted.length > 0) {
+    parts.push('', 'Notes');
+    for (const e of noted) parts.push(wrap(`${e.name}: ${e.notes}`, 100, '  '));
+  }
+  return parts.join('\n') + '\n';
+}
+
+function csvField(value) {
+  const s = value === null || value === undefined ? '' : String(value);
+  return /[",\r\n]/.test(s) ? `"${s.replace(/"/g, '""')}"` : s;
+}
+
+// Every figure as rows of engine, corpus ("-" for whole-engine figures),
+// metric, value; missing figures have an empty value.
+export function csvRows(summary) {
+  const { engines, corpusNames, tessul } = summary;
+  const rows = [['engine', 'corpus', 'metric', 'value']];
+  for (const e of engines) {
+    rows.push([e.name, '-', 'version', e.version]);
+    for (const m of ENGINE_METRICS) rows.push([e.name, '-', m.key, e.figures[m.key]]);
+    if (tessul && e !== tessul) {
+      for (const m of ENGINE_METRICS) {
+        if (!m.noRatio) rows.push([e.name, '-', `tessul_over_peer_${m.key}`, ratio(tessul.figures[m.key], e.figures[m.key])]);
+      }
+    }
+    for (const c of corpusNames) {
+      const s = e.corpora[c];
+      if (!s) continue;
+      rows.push([e.name, c, 'requests', s.requests]);
+      for (const m of CORPUS_METRICS) rows.push([e.name, c, m.key, s[m.key]]);
+      if (tessul && e !== tessul) {
+        rows.push([e.name, c, 'decisions_differing_from_tessul', s.differFromTessul]);
+        for (const m of CORPUS_METRICS) {
+          if (!m.noRatio) rows.push([e.name, c, `tessul_over_peer_${m.key}`, ratio(tessul.corpora[c]?.[m.key], s[m.key])]);
+        }
+      }
+    }
+  }
+  return rows;
+}
+
+export function renderCsv(summary) {
+  return csvRows(summary).map((r) => r.map(csvField).join(',')).join('\n') + '\n';
+}
+
+// ---------------------------------------------------------------------------
+// SVG: empirical CDF of the per-request times, log-scaled time axis.
+
+const COLORS = ['#d62728', '#1f77b4', '#2ca02c', '#ff7f0e', '#9467bd', '#8c564b', '#e377c2', '#17becf'];
+const DASHES = ['', '7 4', '2 3', '10 3 2 3'];
+
+function escapeXml(s) {
+  return String(s).replace(/[<>&"']/g, (c) => ({ '<': '&lt;', '>': '&gt;', '&': '&amp;', '"': '&quot;', "'": '&apos;' })[c]);
+}
+
+export function formatDuration(ns) {
+  if (ns >= 1e9) return `${trim(ns / 1e9)} s`;
+  if (ns >= 1e6) return `${trim(ns / 1e6)} ms`;
+  if (ns >= 1e3) return `${trim(ns / 1e3)} µs`;
+  return `${trim(ns)} ns`;
+}
+
+function trim(x) {
+  return Number(x.toPrecision(3)).toString();
+}
+
+export function renderSvg(summary) {
+  const { engines, corpusNames } = summary;
+  // Red is tessul's; the peers take the other colours in order.
+  const series = [];
+  let peerIndex = 0;
+  for (const e of engines) {
+    const color = e.isTessul ? COLORS[0] : COLORS[1 + (peerIndex++ % (COLORS.length - 1))];
+    corpusNames.forEach((c, ci) => {
+      const s = e.corpora[c];
+      if (s && s.sorted.length > 0) {
+        series.push({ engine: e, corpus: c, stats: s, color, dash: DASHES[ci % DASHES.length] });
+      }
+    });
+  }
+
+  const W = 1040;
+  const H = 600;
+  const plot = { left: 70, top: 70, width: 580, height: 450 };
+  const right = plot.left + plot.width;
+  const bottom = plot.top + plot.height;
+  const out = [];
+  out.push(
+    `<svg xmlns="http://www.w3.org/2000/svg" width="${W}" height="${H}" viewBox="0 0 ${W} ${H}" font-family="sans-serif" font-size="12">`,
+    `<rect width="${W}" height="${H}" fill="white"/>`,
+    `<text x="${W / 2}" y="28" text-anchor="middle" font-size="18" font-weight="bold">Per-request match time, empirical CDF</text>`,
+    `<text x="${W / 2}" y="48" text-anchor="middle" fill="#444">each request's minimum over the timed passes; share of requests at or below a time</text>`,
+  );
+
+  if (series.length === 0) {
+    out.push(`<text x="${W / 2}" y="${H / 2}" text-anchor="middle">no per-request times</text>`, '</svg>');
+    return out.join('\n') + '\n';
+  }
+
+  let lo = Infinity;
+  let hi = -Infinity;
+  for (const s of series) {
+    lo = Math.min(lo, Math.max(1, s.stats.sorted[0]));
+    hi = Math.max(hi, Math.max(1, s.stats.sorted[s.stats.sorted.length - 1]));
+  }
+  let d0 = Math.floor(Math.log10(lo));
+  let d1 = Math.ceil(Math.log10(hi));
+  if (d1 <= d0) d1 = d0 + 1;
+  const x = (ns) => plot.left + ((Math.log10(Math.max(1, ns)) - d0) / (d1 - d0)) * plot.width;
+  const y = (f) => bottom - f * plot.height;
+  const r1 = (v) => Math.round(v * 10) / 10;
+
+  // Grid and axes.
+  out.push(`<g stroke="#e4e4e4" stroke-width="1">`);
+  for (let d = d0; d < d1; d++) {
+    for (let k = 2; k <= 9; k++) out.push(`<line x1="${r1(x(k * 10 ** d))}" y1="${plot.top}" x2="${r1(x(k * 10 ** d))}" y2="${bottom}"/>`);
+  }
+  out.push('</g>', `<g stroke="#bbbbbb" stroke-width="1">`);
+  for (let d = d0; d <= d1; d++) out.push(`<line x1="${r1(x(10 ** d))}" y1="${plot.top}" x2="${r1(x(10 ** d))}" y2="${bottom}"/>`);
+  for (let p = 0; p <= 100; p += 10) out.push(`<line x1="${plot.left}" y1="${r1(y(p / 100))}" x2="${right}" y2="${r1(y(p / 100))}"/>`);
+  out.push('</g>');
+  out.push(`<rect x="${plot.left}" y="${plot.top}" width="${plot.width}" height="${plot.height}" fill="none" stroke="#333"/>`);
+
+  out.push(`<g text-anchor="middle">`);
+  const labels = [];
+  for (let d = d0; d <= d1; d++) {
+    labels.push(10 ** d);
+    if (d1 - d0 <= 2 && d < d1) labels.push(2 * 10 ** d, 5 * 10 ** d);
+  }
+  for (const v of labels) out.push(`<text x="${r1(x(v))}" y="${bottom + 18}">${escapeXml(formatDuration(v))}</text>`);
+  out.push(`<text x="${plot.left + plot.width / 2}" y="${bottom + 40}">time per request (log scale)</text>`, '</g>');
+  out.push(`<g text-anchor="end">`);
+  for (let p = 0; p <= 100; p += 20) out.push(`<text x="${plot.left - 6}" y="${r1(y(p / 100)) + 4}">${p}%</text>`);
+  out.push('</g>');
+  out.push(
+    `<text transform="translate(20 ${plot.top + plot.height / 2}) rotate(-90)" text-anchor="middle">requests at or below</text>`,
+  );
+
+  // Curves: a step function, one point per pixel column; drawn last to
+  // first so that tessul's lie on top.
+  for (const s of [...series].reverse()) {
+    const v = s.stats.sorted;
+    const n = v.length;
+    let path = `M${r1(x(v[0]))} ${bottom}`;
+    let lastX = null;
+    let pendingY = null;
+    for (let i = 0; i < n; i++) {
+      const px = r1(x(v[i]));
+      const py = r1(y((i + 1) / n));
+      if (px !== lastX) {
+        if (pendingY !== null) path += `V${pendingY}`;
+        path += `H${px}`;
+        lastX = px;
+      }
+      pendingY = py;
+    }
+    path += `V${pendingY}H${right}`;
+    const dash = s.dash ? ` stroke-dasharray="${s.dash}"` : '';
+    out.push(
+      `<path d="${path}" fill="none" stroke="${s.color}" stroke-width="1.8"${dash}>` +
+        `<title>${escapeXml(`${s.engine.name}, ${s.corpus}`)}</title></path>`,
+    );
+  }
+
+  // Legend, right of the plot.
+  const lx = right + 25;
+  let ly = plot.top + 6;
+  out.push(`<g>`, `<text x="${lx}" y="${ly}" font-weight="bold">engine, corpus: median / p99</text>`);
+  ly += 22;
+  for (const s of series) {
+    const dash = s.dash ? ` stroke-dasharray="${s.dash}"` : '';
+    const label =
+      `${s.engine.name}${s.engine.version ? ` ${s.engine.version}` : ''}, ${s.corpus}: ` +
+      `${formatDuration(s.stats.median_ns)} / ${formatDuration(s.stats.p99_ns)}`;
+    out.push(
+      `<line x1="${lx}" y1="${ly - 4}" x2="${lx + 34}" y2="${ly - 4}" stroke="${s.color}" stroke-width="2.5"${dash}/>`,
+      `<text x="${lx + 42}" y="${ly}">${escapeXml(label)}</text>`,
+    );
+    ly += 20;
+  }
+  const clocks = engines.filter((e) => isNumber(e.figures.clock_overhead_ns));
+  if (clocks.length > 0) {
+    ly += 12;
+    out.push(`<text x="${lx}" y="${ly}" fill="#444">clock overhead inside each time:</text>`);
+    for (const e of clocks) {
+      ly += 18;
+      out.push(`<text x="${lx + 12}" y="${ly}" fill="#444">${escapeXml(`${e.name}: ${formatDuration(e.figures.clock_overhead_ns)}`)}</text>`);
+    }
+  }
+  out.push('</g>', '</svg>');
+  return out.join('\n') + '\n';
+}

@@ -1,0 +1,168 @@
+// Tests of the report's figures, CSV and command line; run with
+//   node --test bench/report/
+
+import assert from 'node:assert/strict';
+import { spawnSync } from 'node:child_process';
+import { mkdtempSync, readFileSync, writeFileSync } from 'node:fs';
+import { tmpdir } from 'node:os';
+import { dirname, join } from 'node:path';
+import { test } from 'node:test';
+import { fileURLToPath } from 'node:url';
+import { countDiffering, csvRows, percentile, ratio, renderCsv, renderSvg, renderText, summarize } from './lib.mjs';
+
+const REPORT = join(dirname(fileURLToPath(import.meta.url)), 'report.mjs');
+
+function doc(engine, extra = {}) {
+  return {
+    engine,
+    version: '1.0',
+    parse_ms: 100,
+    memory_bytes: 2 * 1048576,
+    rss_bytes: 4 * 1048576,
+    image_bytes: 1048576,
+    save_ms: 10,
+    load_ms: 2,
+    clock_overhead_ns: 40,
+    corpora: {
+      small: { requests: 5, blocked: 2, times_ns: [500, 100, 400, 200, 300], decisions: [1, 0, 0, 1, 0] },
+    },
+    ...extra,
+  };
+}
+
+function findRow(rows, engine, corpus, metric) {
+  const row = rows.find((r) => r[0] === engine && r[1] === corpus && r[2] === metric);
+  assert.ok(row, `no CSV row ${engine},${corpus},${metric}`);
+  return row[3];
+}
+
+test('percentile takes the nearest rank', () => {
+  const v = [15, 20, 35, 40, 50];
+  assert.equal(percentile(v, 5), 15);
+  assert.equal(percentile(v, 21), 20, 'a rank of 1.05 rounds up to 2');
+  assert.equal(percentile(v, 30), 20);
+  assert.equal(percentile(v, 40), 20);
+  assert.equal(percentile(v, 50), 35);
+  assert.equal(percentile(v, 100), 50);
+  assert.equal(percentile(v, 0), 15);
+  assert.equal(percentile([7], 99), 7);
+  assert.equal(percentile([], 50), null);
+  assert.throws(() => percentile(v, 101), RangeError);
+});
+
+test('p99 of 1000 values is the 990th, p90 of 10 values the 9th', () => {
+  const thousand = Array.from({ length: 1000 }, (_, i) => i + 1);
+  assert.equal(percentile(thousand, 99), 990);
+  assert.equal(percentile(thousand.slice(0, 101), 1), 2);
+  assert.equal(percentile([1, 2, 3, 4, 5, 6, 7, 8, 9, 10], 90), 9);
+});
+
+test('ratio is tessul over peer and missing when it cannot be formed', () => {
+  assert.equal(ratio(50, 200), 0.25);
+  assert.equal(ratio(3, 0), null);
+  assert.equal(ratio(null, 5), null);
+  assert.equal(ratio(5, undefined), null);
+  assert.equal(ratio('5', 5), null);
+});
+
+test('differing decisions are counted only for arrays of one length', () => {
+  assert.equal(countDiffering([1, 0, 1, 0], [1, 1, 0, 0]), 2);
+  assert.equal(countDiffering([1, 0], [1, 0]), 0);
+  assert.equal(countDiffering([1, 0], [1, 0, 1]), null);
+  assert.equal(countDiffering(undefined, [1]), null);
+});
+
+test('per-corpus statistics sort the times and ignore entries that are not numbers', () => {
+  const { engines } = summarize([
+    doc('peer', { corpora: { c: { times_ns: [900, 'x', 100, null, 500], decisions: [1, 1, 0] } } }),
+  ]);
+  const s = engines[0].corpora.c;
+  assert.equal(s.median_ns, 500);
+  assert.equal(s.max_ns, 900);
+  assert.equal(s.mean_ns, 500);
+  assert.equal(s.droppedTimes, 2);
+  assert.equal(s.requests, 3, 'requests falls back to the number of times');
+  assert.equal(s.blocked, 2, 'blocked falls back to counting the decisions');
+});
+
+test('tessul comes first and peers carry ratios and differing decisions in the CSV', () => {
+  const peer = doc('peer', { parse_ms: 400 });
+  peer.corpora.small.decisions = [0, 0, 0, 1, 1];
+  const summary = summarize([peer, doc('tessul', { parse_ms: 100 })]);
+  assert.deepEqual(summary.engines.map((e) => e.name), ['tessul', 'peer']);
+  const rows = csvRows(summary);
+  assert.deepEqual(rows[0], ['engine', 'corpus', 'metric', 'value']);
+  assert.equal(findRow(rows, 'tessul', '-', 'parse_ms'), 100);
+  assert.equal(findRow(rows, 'peer', '-', 'tessul_over_peer_parse_ms'), 0.25);
+  assert.equal(findRow(rows, 'peer', 'small', 'p90_ns'), 500);
+  assert.equal(findRow(rows, 'peer', 'small', 'median_ns'), 300);
+  assert.equal(findRow(rows, 'peer', 'small', 'decisions_differing_from_tessul'), 2);
+  assert.ok(!rows.some((r) => r[0] === 'tessul' && String(r[2]).startsWith('tessul_over_peer')));
+});
+
+test('CSV quotes fields with commas or quotes and leaves missing figures empty', () => {
+  const d = doc('odd, "name"');
+  delete d.save_ms;
+  const csv = renderCsv(summarize([d]));
+  assert.match(csv, /^"odd, ""name""",-,parse_ms,100$/m);
+  assert.match(csv, /^"odd, ""name""",-,save_ms,$/m);
+});
+
+test('missing fields print as "-" in the table', () => {
+  const text = renderText(summarize([{ engine: 'bare' }, doc('tessul')]));
+  assert.match(text, /^parse \(ms\)\s+100\.0\s+-$/m);
+  assert.match(text, /^version\s+1\.0\s+-$/m);
+  assert.match(text, /^ {2}median \(µs\)\s+0\.300\s+-$/m);
+  assert.ok(text.split('\n').every((line) => line.length <= 100), 'a line is wider than 100 columns');
+});
+
+test('the SVG has one curve per engine and corpus and escapes names', () => {
+  const a = doc('<a&b>', { corpora: { x: { times_ns: [100, 2000] }, y: { times_ns: [50] } } });
+  const svg = renderSvg(summarize([a, doc('tessul')]));
+  assert.equal((svg.match(/<path /g) ?? []).length, 3);
+  assert.ok(svg.includes('&lt;a&amp;b&gt;'));
+  assert.ok(!svg.includes('<a&b>'));
+  assert.match(svg, />1 µs</);
+  assert.match(svg, /^<svg [^>]*xmlns="http:\/\/www\.w3\.org\/2000\/svg"/);
+  assert.match(svg, /<\/svg>\n$/);
+});
+
+function runReport(args) {
+  return spawnSync(process.execPath, [REPORT, ...args], { encoding: 'utf8' });
+}
+
+test('the command line writes the table, the CSV and the SVG', () => {
+  const dir = mkdtempSync(join(tmpdir(), 'report-'));
+  writeFileSync(join(dir, 't.json'), JSON.stringify(doc('tessul')));
+  writeFileSync(join(dir, 'p.json'), JSON.stringify(doc('peer', { load_ms: 8 })));
+  const r = runReport([join(dir, 't.json'), join(dir, 'p.json'), '--csv', join(dir, 'o.csv'), '--svg', join(dir, 'o.svg')]);
+  assert.equal(r.status, 0, r.stderr);
+  assert.match(r.stdout, /^load\s+0\.25x$/m);
+  assert.match(readFileSync(join(dir, 'o.csv'), 'utf8'), /^peer,-,tessul_over_peer_load_ms,0\.25$/m);
+  assert.match(readFileSync(join(dir, 'o.svg'), 'utf8'), /<\/svg>/);
+});
+
+test('the command line rejects bad input with a clear message', () => {
+  const dir = mkdtempSync(join(tmpdir(), 'report-'));
+  writeFileSync(join(dir, 'broken.json'), '{"engine": ');
+  writeFileSync(join(dir, 'list.json'), '[1, 2]');
+  writeFileSync(join(dir, 'nameless.json'), '{"parse_ms": 1}');
+
+  let r = runReport([join(dir, 'broken.json')]);
+  assert.equal(r.status, 1);
+  assert.match(r.stderr, /broken\.json is not JSON/);
+  r = runReport([join(dir, 'list.json')]);
+  assert.equal(r.status, 1);
+  assert.match(r.stderr, /list\.json does not hold a JSON object/);
+  r = runReport([join(dir, 'nameless.json')]);
+  assert.match(r.stderr, /nameless\.json has no "engine" name/);
+  r = runReport([join(dir, 'absent.json')]);
+  assert.equal(r.status, 1);
+  assert.match(r.stderr, /cannot read .*absent\.json/);
+  r = runReport([]);
+  assert.equal(r.status, 2);
+  assert.match(r.stderr, /no result files/);
+  r = runReport([join(dir, 'broken.json'), '--csv']);
+  assert.equal(r.status, 2);
+  assert.match(r.stderr, /--csv needs a file name/);
+});
