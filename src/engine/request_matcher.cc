@@ -1,0 +1,287 @@
+// TessulClient::matches: cheap tests first (scheme, domain sets, Bloom
+// filter, host sets), full rule matching only for what survives them.
+
+#include <cstring>
+
+#include "engine/fingerprint.h"
+#include "engine/tessul_client.h"
+#include "filter/url_text.h"
+
+namespace tessul {
+
+namespace {
+
+// Calls visit(candidate, length) for the domains under which a host is
+// looked up: every suffix that starts after a '.' and still contains one,
+// shortest first, then the whole host. Stops when visit returns true and
+// returns whether it did.
+template <typename Visit>
+bool forEachCandidateDomain(const char* host, int hostLen, Visit visit) {
+  int lastDot = hostLen - 1;
+  while (lastDot >= 0 && host[lastDot] != '.') --lastDot;
+  for (int i = lastDot - 1; i >= 0; --i) {
+    if (host[i] == '.' && visit(host + i + 1, hostLen - i - 1)) return true;
+  }
+  return visit(host, hostLen);
+}
+
+bool matchesLiteral(const char* text, const char* literal, int length,
+                    bool ignoreCase) {
+  for (int i = 0; i < length; ++i) {
+    char c = text[i];
+    if (ignoreCase && c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    if (c != literal[i]) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool isBlockableProtocol(const char* url, int urlLen) {
+  if (urlLen <= 5) return false;
+  int position = 0;
+  // Consumes `literal` at the current position; false when it is not there
+  // or when the URL would end within or right after it.
+  auto consume = [&](const char* literal, int length, bool ignoreCase) {
+    if (position + length >= urlLen ||
+        !matchesLiteral(url + position, literal, length, ignoreCase)) {
+      return false;
+    }
+    position += length;
+    return true;
+  };
+  auto lower = [&]() { return url[position] | 0x20; };
+  if (lower() == 'b' && !consume("blob:", 5, true)) return false;
+  if (lower() == 'w') {
+    if (!consume("ws", 2, true)) return false;
+  } else if (lower() == 'h') {
+    if (!consume("http", 4, true)) return false;
+  } else {
+    return false;
+  }
+  if (lower() == 's' && !consume("s", 1, true)) return false;
+  return position + 3 <= urlLen && matchesLiteral(url + position, "://", 3, false);
+}
+
+bool isNoFingerprintDomainHashSetMiss(HashSet<NoFingerprintDomain>* set,
+                                      const char* host, int hostLen) {
+  if (set == nullptr) return false;
+  return !forEachCandidateDomain(host, hostLen, [&](const char* domain, int length) {
+    return set->Find(NoFingerprintDomain(domain, length)) != nullptr;
+  });
+}
+
+bool TessulClient::hasMatchingFilters(Filter* filters, int count,
+                                      const char* input, int inputLen,
+                                      FilterOption contextOptions,
+                                      const char* contextDomain,
+                                      BloomFilter* inputBloomFilter,
+                                      const char* inputHost, int inputHostLen,
+                                      Filter** matchedFilter) {
+  for (int i = 0; i < count; ++i) {
+    Filter& rule = filters[i];
+    if (rule.matches(input, inputLen, contextOptions, contextDomain,
+                     inputBloomFilter, inputHost, inputHostLen) &&
+        tagEnabled(rule)) {
+      if (matchedFilter) *matchedFilter = &rule;
+      return true;
+    }
+  }
+  if (matchedFilter) *matchedFilter = nullptr;
+  return false;
+}
+
+// Every rule stored under a candidate host is tried, in the order it was
+// added, so that a rule that does not apply never hides one that does.
+bool TessulClient::isHostAnchoredHashSetMiss(
+    const char* input, int inputLen, HashSet<Filter>* set,
+    const char* inputHost, int inputHostLen, FilterOption contextOptions,
+    const char* contextDomain, Filter** matchedFilter) {
+  if (set == nullptr) return false;
+  Filter* applying = nullptr;
+  forEachCandidateDomain(inputHost, inputHostLen, [&](const char* host, int length) {
+    Filter probe(host, length, nullptr, host, length, nullptr, 0);
+    applying = set->FindIf(probe, [&](Filter& rule) {
+      return rule.matches(input, inputLen, contextOptions, contextDomain,
+                          nullptr, inputHost, inputHostLen) &&
+             tagEnabled(rule);
+    });
+    return applying != nullptr;
+  });
+  if (applying == nullptr) return true;
+  if (matchedFilter) *matchedFilter = applying;
+  return false;
+}
+
+struct TessulClient::Request {
+  const char* input;
+  int inputLen;
+  FilterOption options;  // with the party completed
+  const char* contextDomain;
+  int contextLen;
+  const char* host;
+  int hostLen;
+};
+
+struct TessulClient::Side {
+  HashSet<NoFingerprintDomain>* includeDomainSet;
+  Filter* includeDomainRules;
+  int includeDomainCount;
+  HashSet<NoFingerprintDomain>* excludeDomainSet;
+  Filter* excludeDomainRules;
+  int excludeDomainCount;
+  Filter* unfingerprintedRules;
+  int unfingerprintedCount;
+  BloomFilter* fingerprintBloom;
+  HashSet<Filter>* hostSet;
+  Filter* fingerprintedRules;
+  int fingerprintedCount;
+  uint32_t* bloomSkips;
+  uint32_t* hostSetSkips;
+  uint32_t* bloomFalseHits;
+  bool hostSetHitIsSkip;  // the exception side counts host-set hits too
+};
+
+TessulClient::Side TessulClient::blockSide() {
+  return {includeDomainBlockSet,     includeDomainBlockRules,
+          includeDomainBlockCount,   excludeDomainBlockSet,
+          excludeDomainBlockRules,   excludeDomainBlockCount,
+          unfingerprintedBlockRules, unfingerprintedBlockCount,
+          blockFingerprintBloom,     hostBlockSet,
+          fingerprintedBlockRules,   fingerprintedBlockCount,
+          &blockBloomSkips,          &blockHostSetSkips,
+          &blockBloomFalseHits,      false};
+}
+
+TessulClient::Side TessulClient::exceptionSide() {
+  return {includeDomainExceptionSet,     includeDomainExceptionRules,
+          includeDomainExceptionCount,   excludeDomainExceptionSet,
+          excludeDomainExceptionRules,   excludeDomainExceptionCount,
+          unfingerprintedExceptionRules, unfingerprintedExceptionCount,
+          exceptionFingerprintBloom,     hostExceptionSet,
+          fingerprintedExceptionRules,   fingerprintedExceptionCount,
+          &exceptionBloomSkips,          &exceptionHostSetSkips,
+          &exceptionBloomFalseHits,      true};
+}
+
+// The request's host, and its party when the caller gave a page host but no
+// party.
+TessulClient::Request TessulClient::makeRequest(const char* input,
+                                                int inputLen,
+                                                FilterOption contextOptions,
+                                                const char* contextDomain) {
+  Request request{input, inputLen, contextOptions, contextDomain, 0, nullptr, 0};
+  request.host = getUrlHost(input, &request.hostLen);
+  if (contextDomain == nullptr) return request;
+  request.contextLen = static_cast<int>(strlen(contextDomain));
+  if ((contextOptions & (OptThirdParty | OptFirstParty)) == OptNone) {
+    request.options |= isThirdPartyHost(contextDomain, request.contextLen,
+                                        request.host, request.hostLen)
+                           ? OptThirdParty
+                           : OptFirstParty;
+  }
+  return request;
+}
+
+void TessulClient::buildPairBloomFilter(const char* input, int inputLen) {
+  pairBloomFilter_.clear();
+  for (int i = 0; i + 1 < inputLen; ++i) pairBloomFilter_.add(input + i, 2);
+}
+
+bool TessulClient::searchSide(const Side& side, const Request& request,
+                              Filter** matchedFilter) {
+  auto tryRules = [&](Filter* rules, int count) {
+    return hasMatchingFilters(rules, count, request.input, request.inputLen,
+                              request.options, request.contextDomain,
+                              &pairBloomFilter_, request.host,
+                              request.hostLen, matchedFilter);
+  };
+  // Domain-bound rules are tried only when the page's domain can concern
+  // them: included domains when it is listed, excluded ones when it is not.
+  bool found = !isNoFingerprintDomainHashSetMiss(side.includeDomainSet,
+                                                 request.contextDomain,
+                                                 request.contextLen) &&
+               tryRules(side.includeDomainRules, side.includeDomainCount);
+  if (!found && isNoFingerprintDomainHashSetMiss(side.excludeDomainSet,
+                                                 request.contextDomain,
+                                                 request.contextLen)) {
+    found = tryRules(side.excludeDomainRules, side.excludeDomainCount);
+  }
+  if (!found) found = tryRules(side.unfingerprintedRules, side.unfingerprintedCount);
+  if (found) return true;
+
+  const bool bloomMiss =
+      side.fingerprintBloom != nullptr &&
+      !side.fingerprintBloom->substringExists(request.input, request.inputLen,
+                                              kFingerprintSize);
+  const bool hostMiss = isHostAnchoredHashSetMiss(
+      request.input, request.inputLen, side.hostSet, request.host,
+      request.hostLen, request.options, request.contextDomain, matchedFilter);
+  if (bloomMiss && hostMiss) {
+    ++*side.bloomSkips;
+    ++*side.hostSetSkips;
+    return false;
+  }
+  if (!hostMiss) {
+    if (side.hostSetHitIsSkip) ++*side.hostSetSkips;
+    return true;
+  }
+  if (tryRules(side.fingerprintedRules, side.fingerprintedCount)) return true;
+  ++*side.bloomFalseHits;
+  if (badFingerprintTracker != nullptr && side.fingerprintBloom != nullptr) {
+    discoverMatchingPrefix(badFingerprintTracker, request.input,
+                           side.fingerprintBloom, kFingerprintSize);
+  }
+  return false;
+}
+
+bool TessulClient::matches(const char* input, FilterOption contextOptions,
+                           const char* contextDomain, Filter** matchedFilter,
+                           Filter** matchedExceptionFilter) {
+  if (matchedFilter) *matchedFilter = nullptr;
+  if (matchedExceptionFilter) *matchedExceptionFilter = nullptr;
+  const int inputLen = static_cast<int>(strlen(input));
+  if (!isBlockableProtocol(input, inputLen)) return false;
+  const Request request =
+      makeRequest(input, inputLen, contextOptions, contextDomain);
+  buildPairBloomFilter(input, inputLen);
+  if (!searchSide(blockSide(), request, matchedFilter)) return false;
+  return !searchSide(exceptionSide(), request, matchedExceptionFilter);
+}
+
+bool TessulClient::findMatchingFilters(const char* input,
+                                       FilterOption contextOptions,
+                                       const char* contextDomain,
+                                       Filter** matchedFilter,
+                                       Filter** matchedExceptionFilter) {
+  *matchedFilter = nullptr;
+  *matchedExceptionFilter = nullptr;
+  const Request r = makeRequest(input, static_cast<int>(strlen(input)),
+                                contextOptions, contextDomain);
+  auto tryRules = [&](Filter* rules, int count, Filter** matched) {
+    return hasMatchingFilters(rules, count, r.input, r.inputLen, r.options,
+                              r.contextDomain, nullptr, r.host, r.hostLen,
+                              matched);
+  };
+  auto tryHosts = [&](HashSet<Filter>* set, Filter** matched) {
+    isHostAnchoredHashSetMiss(r.input, r.inputLen, set, r.host, r.hostLen,
+                              r.options, r.contextDomain, matched);
+    return *matched != nullptr;
+  };
+  const bool blocked =
+      tryRules(unfingerprintedBlockRules, unfingerprintedBlockCount, matchedFilter) ||
+      tryRules(includeDomainBlockRules, includeDomainBlockCount, matchedFilter) ||
+      tryRules(excludeDomainBlockRules, excludeDomainBlockCount, matchedFilter) ||
+      tryRules(fingerprintedBlockRules, fingerprintedBlockCount, matchedFilter) ||
+      tryHosts(hostBlockSet, matchedFilter);
+  if (!blocked) return false;
+  Filter** exception = matchedExceptionFilter;
+  return !(
+      tryRules(unfingerprintedExceptionRules, unfingerprintedExceptionCount, exception) ||
+      tryRules(includeDomainExceptionRules, includeDomainExceptionCount, exception) ||
+      tryRules(excludeDomainExceptionRules, excludeDomainExceptionCount, exception) ||
+      tryHosts(hostExceptionSet, exception) ||
+      tryRules(fingerprintedExceptionRules, fingerprintedExceptionCount, exception));
+}
+
+}  // namespace tessul

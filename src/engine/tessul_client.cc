@@ -1,0 +1,93 @@
+#include "engine/tessul_client.h"
+
+#include <string_view>
+
+#include "engine/fingerprint.h"
+
+namespace tessul {
+
+TessulClient::TessulClient()
+    : pairBloomFilter_(10, 1024, &twoByteHashFn, 1) {}
+
+TessulClient::~TessulClient() { clear(); }
+
+namespace {
+
+template <typename T>
+void release(T*& store) {
+  delete store;  // a hash set's destructor runs its Cleanup
+  store = nullptr;
+}
+
+void releaseArray(Filter*& rules) {
+  delete[] rules;
+  rules = nullptr;
+}
+
+}  // namespace
+
+void TessulClient::clear() {
+  for (Filter** rules :
+       {&fingerprintedBlockRules, &elementHideRules, &htmlRules,
+        &fingerprintedExceptionRules, &unfingerprintedBlockRules,
+        &unfingerprintedExceptionRules, &includeDomainBlockRules,
+        &excludeDomainBlockRules, &includeDomainExceptionRules,
+        &excludeDomainExceptionRules}) {
+    releaseArray(*rules);
+  }
+  release(blockFingerprintBloom);
+  release(exceptionFingerprintBloom);
+  release(hostBlockSet);
+  release(hostExceptionSet);
+  release(includeDomainBlockSet);
+  release(excludeDomainBlockSet);
+  release(includeDomainExceptionSet);
+  release(excludeDomainExceptionSet);
+  release(badFingerprintTracker);
+  for (int32_t* count :
+       {&fingerprintedBlockCount, &elementHideCount, &htmlRuleCount,
+        &fingerprintedExceptionCount, &unfingerprintedBlockCount,
+        &unfingerprintedExceptionCount, &includeDomainBlockCount,
+        &excludeDomainBlockCount, &includeDomainExceptionCount,
+        &excludeDomainExceptionCount, &hostBlockCount, &hostExceptionCount}) {
+    *count = 0;
+  }
+  for (uint32_t* statistic :
+       {&blockBloomFalseHits, &exceptionBloomFalseHits, &blockBloomSkips,
+        &exceptionBloomSkips, &blockHostSetSkips, &exceptionHostSetSkips}) {
+    *statistic = 0;
+  }
+}
+
+void TessulClient::addTag(const std::string& tag) { enabledTags.insert(tag); }
+
+void TessulClient::removeTag(const std::string& tag) { enabledTags.erase(tag); }
+
+bool TessulClient::tagExists(const std::string& tag) const {
+  return enabledTags.count(tag) > 0;
+}
+
+bool TessulClient::tagEnabled(const Filter& rule) const {
+  return rule.tagLen <= 0 ||
+         enabledTags.find(std::string_view(rule.tagText, rule.tagLen)) !=
+             enabledTags.end();
+}
+
+void TessulClient::initBloomFilter(BloomFilter** slot, const char* source,
+                                   int byteCount) {
+  release(*slot);
+  if (byteCount >= 1) {
+    *slot = new BloomFilter(source, byteCount, fingerprintHashFns,
+                            kFingerprintHashFnCount);
+  }
+}
+
+void TessulClient::enableBadFingerprintDetection() {
+  if (badFingerprintTracker != nullptr) return;
+  badFingerprintTracker = new BadFingerprintsHashSet;
+  for (const char* entry : badFingerprints) {
+    badFingerprintTracker->Add(BadFingerprint(entry), true);
+  }
+}
+
+}  // namespace tessul

@@ -1,0 +1,211 @@
+// TessulClient: the filter engine. It parses filter lists (or loads a saved
+// engine image), sorts every rule into the store that answers fastest for
+// its kind, and answers for each request whether to block it.
+//
+//   tessul::TessulClient engine;
+//   engine.parse(listText);
+//   bool blocked = engine.matches("https://ads.example/x.js", tessul::OptScript,
+//                                 "news.example");
+//
+// The engine has no locks: every call on one engine, matches() included,
+// must be serialised by the caller. Separate engines may be used on separate
+// threads.
+#ifndef TESSUL_ENGINE_TESSUL_CLIENT_H_
+#define TESSUL_ENGINE_TESSUL_CLIENT_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <set>
+#include <string>
+#include <functional>
+
+#include "filter/filter.h"
+#include "hashing/bloom_filter.h"
+#include "hashing/hash_set.h"
+#include "hashing/set_elements.h"
+
+namespace tessul {
+
+class TessulClient {
+ public:
+  // Bytes of a fingerprint: a run of literal pattern text.
+  static constexpr int kFingerprintSize = 6;
+
+  TessulClient();
+  ~TessulClient();
+
+  TessulClient(const TessulClient&) = delete;
+  TessulClient& operator=(const TessulClient&) = delete;
+
+  // Adds the rules of a filter list: NUL-terminated text whose lines end at
+  // line feeds or carriage returns. Further calls append. With
+  // `preserveRules`, each rule keeps its line in Filter::sourceText. Rules
+  // with options the engine cannot honour are dropped. Always returns true.
+  bool parse(const char* input, bool preserveRules = false);
+
+  // Whether the request is to be blocked: a blocking rule matches and no
+  // exception rule does. `contextOptions` gives the request's kind (e.g.
+  // OptScript, OptDocument) and may give its party; when it gives no party
+  // and `contextDomain` (the host of the page making the request, or null)
+  // is given, the party is worked out from the hosts. When given,
+  // `matchedFilter` and `matchedExceptionFilter` receive the rules that
+  // decided (or null); they stay valid until the next parse, deserialize or
+  // clear.
+  bool matches(const char* input, FilterOption contextOptions,
+               const char* contextDomain, Filter** matchedFilter = nullptr,
+               Filter** matchedExceptionFilter = nullptr);
+
+  // The same decision without any of the shortcuts of matches(): every store
+  // is searched, and the URL's scheme is not checked. For diagnostics.
+  bool findMatchingFilters(const char* input, FilterOption contextOptions,
+                           const char* contextDomain, Filter** matchedFilter,
+                           Filter** matchedExceptionFilter);
+
+  // Writes the engine image: a new array of *size bytes that the caller
+  // releases with delete[]. The two flags leave out the element-hiding and
+  // the HTML rules, which request matching never uses.
+  char* serialize(int* size, bool omitElementHideRules = false,
+                  bool omitHtmlRules = false);
+
+  // Replaces the engine's rules with those of an image of `length` bytes.
+  // Loaded rules point into the image, which must stay alive and unchanged
+  // until the engine is cleared, loads another image, or is destroyed.
+  // Every number in the image is checked against its length: a damaged or
+  // truncated image fails (returns false) without reading outside it and
+  // leaves an engine that is safe to use. An empty image fails.
+  bool deserialize(const char* image, size_t length);
+  // The same for an image of unknown length. Trusts the image completely:
+  // use only on images this library wrote and nobody could have changed.
+  bool deserialize(char* image);
+
+  // Releases every rule and store; tags stay enabled.
+  void clear();
+
+  // Rules with a tag= option take part in matching only while their tag is
+  // enabled. Tags are compared byte for byte and survive clear and loads.
+  void addTag(const std::string& tag);
+  void removeTag(const std::string& tag);
+  bool tagExists(const std::string& tag) const;
+
+  // Bad-fingerprint detection: from now until clear(), every request that a
+  // fingerprint Bloom filter lets through in vain records the first window
+  // that raised the alarm in badFingerprintTracker.
+  void enableBadFingerprintDetection();
+
+  // The fingerprint of a NUL-terminated text, or of a rule: its leftmost
+  // run of kFingerprintSize bytes without '*', '^' or '|', without "http" or
+  // "www", and not in the bad-fingerprint table. `output`, when given, holds
+  // kFingerprintSize + 1 bytes.
+  static bool getFingerprint(char* output, const char* input);
+  static bool getFingerprint(char* output, const Filter& filter);
+
+  // The first of `count` rules that matches the request and whose tag, if
+  // any, is enabled; stored through matchedFilter (null when none).
+  bool hasMatchingFilters(Filter* filters, int count, const char* input,
+                          int inputLen, FilterOption contextOptions,
+                          const char* contextDomain,
+                          BloomFilter* inputBloomFilter, const char* inputHost,
+                          int inputHostLen, Filter** matchedFilter);
+  // False (a hit) when a host-only rule stored under the request's host or
+  // one of its parent domains applies; that rule is stored through
+  // matchedFilter. A null set is a hit.
+  bool isHostAnchoredHashSetMiss(const char* input, int inputLen,
+                                 HashSet<Filter>* set, const char* inputHost,
+                                 int inputHostLen, FilterOption contextOptions,
+                                 const char* contextDomain,
+                                 Filter** matchedFilter);
+
+  // Replaces the Bloom filter in `slot` with a copy of `byteCount` bytes
+  // (none when byteCount < 1), hashed with the fingerprint functions.
+  void initBloomFilter(BloomFilter** slot, const char* source, int byteCount);
+  // Replaces the set in `slot` with one read from an image section of
+  // `length` bytes (none when length < 1). False when the section is
+  // damaged; the set then holds what was read before the damage.
+  bool initHashSet(HashSet<Filter>** slot, const char* text, int length);
+  bool initHashSet(HashSet<NoFingerprintDomain>** slot, const char* text,
+                   int length);
+
+  // Rule arrays, each made with new[] and holding exactly its count.
+  Filter* fingerprintedBlockRules = nullptr;
+  Filter* elementHideRules = nullptr;  // element hiding and its exceptions
+  Filter* htmlRules = nullptr;
+  Filter* fingerprintedExceptionRules = nullptr;
+  Filter* unfingerprintedBlockRules = nullptr;
+  Filter* unfingerprintedExceptionRules = nullptr;
+  Filter* includeDomainBlockRules = nullptr;  // only included domains
+  Filter* excludeDomainBlockRules = nullptr;  // only excluded domains
+  Filter* includeDomainExceptionRules = nullptr;
+  Filter* excludeDomainExceptionRules = nullptr;
+  int32_t fingerprintedBlockCount = 0;
+  int32_t elementHideCount = 0;
+  int32_t htmlRuleCount = 0;
+  int32_t fingerprintedExceptionCount = 0;
+  int32_t unfingerprintedBlockCount = 0;
+  int32_t unfingerprintedExceptionCount = 0;
+  int32_t includeDomainBlockCount = 0;
+  int32_t excludeDomainBlockCount = 0;
+  int32_t includeDomainExceptionCount = 0;
+  int32_t excludeDomainExceptionCount = 0;
+  // Host-only rule lines parsed, including lines whose rule was already
+  // stored.
+  int32_t hostBlockCount = 0;
+  int32_t hostExceptionCount = 0;
+  // Fingerprints of the fingerprinted rules of each side.
+  BloomFilter* blockFingerprintBloom = nullptr;
+  BloomFilter* exceptionFingerprintBloom = nullptr;
+  // Host-only rules (||host^ with at most options), keyed by host.
+  HashSet<Filter>* hostBlockSet = nullptr;
+  HashSet<Filter>* hostExceptionSet = nullptr;
+  // Domains named by the rules of the domain-bound arrays (without '~').
+  HashSet<NoFingerprintDomain>* includeDomainBlockSet = nullptr;
+  HashSet<NoFingerprintDomain>* excludeDomainBlockSet = nullptr;
+  HashSet<NoFingerprintDomain>* includeDomainExceptionSet = nullptr;
+  HashSet<NoFingerprintDomain>* excludeDomainExceptionSet = nullptr;
+  BadFingerprintsHashSet* badFingerprintTracker = nullptr;  // null: off
+  // Matching statistics; they wrap around rather than overflow.
+  uint32_t blockBloomFalseHits = 0;
+  uint32_t exceptionBloomFalseHits = 0;
+  uint32_t blockBloomSkips = 0;
+  uint32_t exceptionBloomSkips = 0;
+  uint32_t blockHostSetSkips = 0;
+  uint32_t exceptionHostSetSkips = 0;
+  const char* imageBuffer = nullptr;  // the last loaded image; not owned
+  std::set<std::string, std::less<>> enabledTags;  // compared byte for byte
+
+ private:
+  struct Request;  // one request as matches() sees it
+  struct Side;     // the stores of one side, blocking or exception
+
+  Side blockSide();
+  Side exceptionSide();
+  Request makeRequest(const char* input, int inputLen,
+                      FilterOption contextOptions, const char* contextDomain);
+  bool tagEnabled(const Filter& rule) const;
+  // Steps of matches() for one side; true when a rule of the side applies.
+  bool searchSide(const Side& side, const Request& request,
+                  Filter** matchedFilter);
+  void buildPairBloomFilter(const char* input, int inputLen);
+  bool loadImage(const char* image, size_t length);
+
+  // Scratch of matches(): the URL's adjacent byte pairs. Made once so that
+  // matching allocates nothing.
+  BloomFilter pairBloomFilter_;
+};
+
+// Files the domains of a domain-bound rule into `set`, as views into the
+// rule's own domain text (without a leading '~').
+void AddFilterDomainsToHashSet(Filter* filter,
+                               HashSet<NoFingerprintDomain>* set);
+
+// Whether a lookup in `set` misses for the host and every parent domain of
+// it that still contains a '.'. A null set is a hit.
+bool isNoFingerprintDomainHashSetMiss(HashSet<NoFingerprintDomain>* set,
+                                      const char* host, int hostLen);
+
+// Whether the URL's scheme is one the engine filters: http, https, ws or wss
+// (letters in any case), optionally after "blob:", followed by "://".
+bool isBlockableProtocol(const char* url, int urlLen);
+
+}  // namespace tessul
+
+#endif  // TESSUL_ENGINE_TESSUL_CLIENT_H_

@@ -1,0 +1,162 @@
+#include "filter/filter.h"
+
+#include <cstring>
+#include <utility>
+
+#include "hashing/hash_fn.h"
+#include "hashing/owned_text.h"
+
+namespace tessul {
+
+namespace {
+
+// Two optional NUL-terminated texts are equal when both are absent or both
+// hold the same bytes.
+bool sameText(const char* a, const char* b) {
+  if (a == nullptr || b == nullptr) return a == b;
+  return strcmp(a, b) == 0;
+}
+
+int lengthOf(const char* text, int32_t knownLength) {
+  return knownLength >= 0 ? knownLength : static_cast<int>(strlen(text));
+}
+
+}  // namespace
+
+Filter::Filter(const char* pattern, int patternLen, const char* domainText,
+               const char* anchorHost, int anchorHostLen, const char* tagText,
+               int tagLen)
+    : Filter(TypeNone, OptNone, OptNone, pattern, patternLen, domainText,
+             anchorHost, anchorHostLen, tagText, tagLen) {}
+
+Filter::Filter(FilterType type, FilterOption options,
+               FilterOption negatedOptions, const char* pattern,
+               int patternLen, const char* domainText, const char* anchorHost,
+               int anchorHostLen, const char* tagText, int tagLen)
+    : isBorrowed(true),
+      type(type),
+      options(options),
+      negatedOptions(negatedOptions),
+      pattern(pattern),
+      patternLen(patternLen),
+      domainText(domainText),
+      tagText(tagText),
+      tagLen(tagLen),
+      anchorHost(anchorHost),
+      anchorHostLen(anchorHostLen) {}
+
+Filter::Filter(const Filter& other)
+    : isBorrowed(other.isBorrowed),
+      type(other.type),
+      options(other.options),
+      negatedOptions(other.negatedOptions),
+      patternLen(other.patternLen),
+      anchorHostLen(other.anchorHostLen) {
+  if (patternLen == -1 && other.pattern != nullptr) {
+    patternLen = static_cast<int32_t>(strlen(other.pattern));
+  }
+  if (other.isBorrowed) {
+    sourceText = other.sourceText;
+    pattern = other.pattern;
+    domainText = other.domainText;
+    tagText = other.tagText;
+    tagLen = other.tagLen;
+    anchorHost = other.anchorHost;
+    return;
+  }
+  if (other.pattern) pattern = copyText(other.pattern, patternLen);
+  if (other.domainText) domainText = copyText(other.domainText);
+  if (other.anchorHost) anchorHost = copyText(other.anchorHost);
+  if (other.sourceText) sourceText = copyText(other.sourceText);
+  if (other.tagLen >= 1) {
+    tagText = copyText(other.tagText, other.tagLen);
+    tagLen = other.tagLen;
+  }
+}
+
+Filter::~Filter() {
+  delete includedDomains;
+  delete excludedDomains;
+  if (isBorrowed) return;
+  delete[] pattern;
+  delete[] sourceText;
+  delete[] domainText;
+  delete[] tagText;
+  delete[] anchorHost;
+}
+
+void Filter::swapData(Filter* other) {
+  std::swap(type, other->type);
+  std::swap(options, other->options);
+  std::swap(negatedOptions, other->negatedOptions);
+  std::swap(sourceText, other->sourceText);
+  std::swap(pattern, other->pattern);
+  std::swap(patternLen, other->patternLen);
+  std::swap(domainText, other->domainText);
+  std::swap(tagText, other->tagText);
+  std::swap(tagLen, other->tagLen);
+  std::swap(anchorHost, other->anchorHost);
+  std::swap(anchorHostLen, other->anchorHostLen);
+  std::swap(includedDomains, other->includedDomains);
+  std::swap(excludedDomains, other->excludedDomains);
+  std::swap(domainsReady, other->domainsReady);
+}
+
+int Filter::measuredAnchorHostLen() const {
+  return anchorHost == nullptr ? 0 : lengthOf(anchorHost, anchorHostLen);
+}
+
+uint64_t Filter::hash() const {
+  if (anchorHost != nullptr) {
+    return elementHashFn(anchorHost, measuredAnchorHostLen());
+  }
+  if (pattern != nullptr) {
+    return elementHashFn(pattern, lengthOf(pattern, patternLen));
+  }
+  return 0;
+}
+
+bool Filter::operator==(const Filter& other) const {
+  int length = measuredAnchorHostLen();
+  return length == other.measuredAnchorHostLen() &&
+         (length == 0 || memcmp(anchorHost, other.anchorHost, length) == 0);
+}
+
+bool Filter::isSameRule(const Filter& other) const {
+  if (type != other.type || options != other.options ||
+      negatedOptions != other.negatedOptions || tagLen != other.tagLen ||
+      !sameText(domainText, other.domainText) ||
+      (pattern == nullptr) != (other.pattern == nullptr)) {
+    return false;
+  }
+  if (tagLen > 0 && memcmp(tagText, other.tagText, tagLen) != 0) return false;
+  if (pattern == nullptr) return true;
+  int length = lengthOf(pattern, patternLen);
+  return length == lengthOf(other.pattern, other.patternLen) &&
+         memcmp(pattern, other.pattern, length) == 0;
+}
+
+int Filter::getDomainCount(bool excluded) {
+  parseDomains(domainText);
+  const HashSet<ContextDomain>* set =
+      excluded ? excludedDomains : includedDomains;
+  return set == nullptr ? 0 : static_cast<int>(set->elementCount);
+}
+
+bool Filter::isDomainOnlyFilter() {
+  return getDomainCount(false) > 0 && getDomainCount(true) == 0;
+}
+
+bool Filter::isAntiDomainOnlyFilter() {
+  return getDomainCount(true) > 0 && getDomainCount(false) == 0;
+}
+
+bool Filter::hasUnsupportedOptions() const {
+  return (options & kUnsupportedMask) != OptNone;
+}
+
+void setFilterBorrowedMemory(Filter* filters, int count) {
+  for (int i = 0; i < count; ++i) filters[i].isBorrowed = true;
+}
+
+}  // namespace tessul

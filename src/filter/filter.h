@@ -1,0 +1,193 @@
+// Filter: the in-memory form of one line of a filter list, with the bit sets
+// that describe a rule's kind (FilterType) and its options (FilterOption).
+// FilterOption also describes requests: their resource type and party.
+#ifndef TESSUL_FILTER_FILTER_H_
+#define TESSUL_FILTER_FILTER_H_
+
+#include <cstdint>
+#include <type_traits>
+
+#include "hashing/hash_set.h"
+#include "hashing/set_elements.h"
+
+namespace tessul {
+
+class BloomFilter;
+
+enum FilterType : uint32_t {
+  TypeNone = 0,  // a plain blocking URL rule
+  TypeRegex = 0x1,
+  TypeElementHide = 0x2,
+  TypeElementHideException = 0x4,
+  TypeHostAnchor = 0x8,
+  TypeLeftAnchor = 0x10,
+  TypeRightAnchor = 0x20,
+  TypeComment = 0x40,
+  TypeException = 0x80,
+  TypeEmpty = 0x100,
+  TypeHostOnly = 0x200,
+  TypeHtmlRule = 0x400,
+};
+
+enum FilterOption : uint32_t {
+  OptNone = 0,
+  OptScript = 0x1,
+  OptImage = 0x2,
+  OptStylesheet = 0x4,
+  OptObject = 0x8,
+  OptXmlHttpRequest = 0x10,
+  OptObjectSubrequest = 0x20,
+  OptSubdocument = 0x40,
+  OptDocument = 0x80,
+  OptOther = 0x100,
+  OptXbl = 0x200,
+  OptCollapse = 0x400,
+  OptDoNotTrack = 0x800,
+  OptElemHide = 0x1000,
+  OptThirdParty = 0x2000,
+  OptFirstParty = 0x4000,
+  OptPing = 0x8000,
+  OptPopup = 0x10000,
+  OptRedirect = 0x20000,
+  OptCsp = 0x40000,
+  OptFont = 0x80000,
+  OptMedia = 0x100000,
+  OptWebRtc = 0x200000,
+  OptGenericHide = 0x400000,
+  OptGenericBlock = 0x800000,
+  OptEmpty = 0x1000000,
+  OptWebSocket = 0x2000000,
+  OptImportant = 0x4000000,
+  OptExplicitCancel = 0x8000000,
+  OptUnknown = 0x20000000,
+};
+
+// The kinds of resource a request can be.
+constexpr FilterOption kRequestTypeMask = static_cast<FilterOption>(0x023883FF);
+// Options the engine cannot honour; a rule with any of them never matches.
+constexpr FilterOption kUnsupportedMask = static_cast<FilterOption>(0x21C51000);
+// Options that restrict which requests a rule applies to: all but the party
+// bits and the options that are only recorded.
+constexpr FilterOption kRestrictingMask = static_cast<FilterOption>(0xF3FD9FFF);
+
+// Bit operators for the two bit-set enums.
+template <typename E>
+struct IsFilterBitSet
+    : std::bool_constant<std::is_same_v<E, FilterType> ||
+                         std::is_same_v<E, FilterOption>> {};
+
+template <typename E, typename = std::enable_if_t<IsFilterBitSet<E>::value>>
+constexpr E operator|(E a, E b) {
+  return static_cast<E>(static_cast<uint32_t>(a) | static_cast<uint32_t>(b));
+}
+template <typename E, typename = std::enable_if_t<IsFilterBitSet<E>::value>>
+constexpr E operator&(E a, E b) {
+  return static_cast<E>(static_cast<uint32_t>(a) & static_cast<uint32_t>(b));
+}
+template <typename E, typename = std::enable_if_t<IsFilterBitSet<E>::value>>
+constexpr E& operator|=(E& a, E b) {
+  return a = a | b;
+}
+
+// A rule. An owning filter (made by the parser) frees its five texts; a
+// borrowed one (loaded from an engine image, or a lookup key built around a
+// request) points into memory that someone else keeps alive. The domain sets
+// are always owned.
+//
+// Not thread-safe: matching stores the measured pattern length and builds the
+// domain sets on first use.
+class Filter {
+ public:
+  // An empty owning filter, ready for the parser.
+  Filter() = default;
+  // A borrowed filter over the given texts; used as a host-set lookup key.
+  Filter(const char* pattern, int patternLen, const char* domainText,
+         const char* anchorHost, int anchorHostLen, const char* tagText,
+         int tagLen);
+  Filter(FilterType type, FilterOption options, FilterOption negatedOptions,
+         const char* pattern, int patternLen, const char* domainText,
+         const char* anchorHost, int anchorHostLen, const char* tagText,
+         int tagLen);
+  // A borrowed source is shared, an owning one deep-copied. The copy starts
+  // without domain sets and knows its pattern length.
+  Filter(const Filter& other);
+  Filter& operator=(const Filter&) = delete;
+  ~Filter();
+
+  // Exchanges every field except isBorrowed, which both keep. Moves parsed
+  // rules into rule arrays without copying their texts.
+  void swapData(Filter* other);
+
+  // Host sets key rules by anchor host: hash() covers the anchor host (else
+  // the pattern), and operator== compares anchor hosts only.
+  uint64_t hash() const;
+  bool operator==(const Filter& other) const;
+  // Whether the two filters are the same rule: type, options, pattern,
+  // domain text and tag all equal.
+  bool isSameRule(const Filter& other) const;
+
+  // Domain queries; the first one splits domainText into the domain sets.
+  int getDomainCount(bool excluded);
+  bool isDomainOnlyFilter();      // included domains only
+  bool isAntiDomainOnlyFilter();  // excluded domains only
+  bool hasUnsupportedOptions() const;
+
+  // Option parsing (filter_options.cc). `text` runs to the first NUL, line
+  // feed or carriage return.
+  void parseOptions(const char* text);
+  void parseOption(const char* text, int length);
+  void parseDomains(const char* text);
+
+  // Whether the rule matches a request (filter_matching.cc). `inputHost`
+  // may be given (with its length) to spare a getUrlHost; `inputBloomFilter`
+  // holds the URL's adjacent byte pairs and only serves to reject early.
+  bool matches(const char* input, int inputLen, FilterOption contextOptions,
+               const char* contextDomain, BloomFilter* inputBloomFilter,
+               const char* inputHost, int inputHostLen);
+  bool matches(const char* input, FilterOption contextOptions,
+               const char* contextDomain, BloomFilter* inputBloomFilter,
+               const char* inputHost, int inputHostLen);
+  bool matchesOptions(const char* input, FilterOption contextOptions,
+                      const char* contextDomain);
+  bool contextDomainMatchesFilter(const char* contextDomain);
+  bool containsDomain(const char* domain, unsigned int domainLen,
+                      bool excluded) const;
+
+  // The engine image's set filter record (image/record_encoding.cc).
+  // Serialize returns the record length and writes it when `buffer` is not
+  // null (a zero-filled buffer). Deserialize reads at most `limit` bytes,
+  // borrows the texts and returns the bytes consumed, 0 when damaged.
+  int Serialize(char* buffer) const;
+  unsigned int Deserialize(const char* text, unsigned int limit);
+
+  bool isBorrowed = false;
+  FilterType type = TypeNone;
+  FilterOption options = OptNone;
+  FilterOption negatedOptions = OptNone;  // options written with a leading ~
+  const char* sourceText = nullptr;       // the whole rule line, if preserved
+  const char* pattern = nullptr;          // anchors and @@ removed
+  int32_t patternLen = -1;                // -1: not measured yet
+  const char* domainText = nullptr;       // domain= value or ##/$$ prefix
+  const char* tagText = nullptr;          // tag= value, not terminated
+  int32_t tagLen = 0;
+  const char* anchorHost = nullptr;       // the host after a leading ||
+  int32_t anchorHostLen = -1;             // -1: not measured yet
+  HashSet<ContextDomain>* includedDomains = nullptr;
+  HashSet<ContextDomain>* excludedDomains = nullptr;
+  bool domainsReady = false;
+
+ private:
+  int measuredAnchorHostLen() const;
+  bool matchesAnchoredHost(const char* input, BloomFilter* inputBloomFilter,
+                           const char* inputHost, int inputHostLen);
+  bool matchesSegments(const char* input, int inputLen,
+                       BloomFilter* inputBloomFilter) const;
+};
+
+// Marks `count` consecutive filters borrowed, so that destroying them frees
+// no text.
+void setFilterBorrowedMemory(Filter* filters, int count);
+
+}  // namespace tessul
+
+#endif  // TESSUL_FILTER_FILTER_H_

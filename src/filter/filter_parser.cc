@@ -1,0 +1,320 @@
+#include "filter/filter_parser.h"
+
+#include <cstring>
+
+#include "engine/tessul_client.h"
+#include "filter/url_text.h"
+#include "hashing/bloom_filter.h"
+#include "hashing/owned_text.h"
+
+namespace tessul {
+
+namespace {
+
+constexpr int kPatternBufferSize = 2048;
+// Scan positions beyond this index abandon the line, so the pattern and its
+// terminator always fit the buffer.
+constexpr int kMaxScanIndex = kPatternBufferSize - 2;
+
+bool isBlank(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+}
+
+bool isLineEnd(char c) { return c == '\0' || c == '\n' || c == '\r'; }
+
+const char* findLineEnd(const char* p) {
+  while (!isLineEnd(*p)) ++p;
+  return p;
+}
+
+// Files a host-only rule. A set that allows duplicates keeps every distinct
+// rule under a host, so that e.g. ||a.test^$popup does not hide a later
+// ||a.test^; a rule identical to a stored one is kept once.
+void addHostOnlyRule(HashSet<Filter>* set, const Filter& rule) {
+  if (set->FindIf(rule, [&](Filter& stored) { return stored.isSameRule(rule); })) {
+    return;
+  }
+  set->Add(rule, /*rejectEqual=*/false);
+}
+
+// One left-to-right pass over a line, driven by a small state machine.
+class LineParser {
+ public:
+  LineParser(const char* input, const char* end, Filter* filter,
+             bool preserveRules)
+      : input_(input),
+        end_(end),
+        filter_(filter),
+        preserveRules_(preserveRules),
+        position_(input),
+        ruleStart_(input) {}
+
+  // Scans the line. Returns false when the line ended the parse early
+  // (comment, regex, or too long): the filter then gets no pattern.
+  bool scan();
+
+  // Stores the pattern (and rule text) and files the rule into the stores.
+  void finish(BloomFilter* bloomFilter, BloomFilter* exceptionBloomFilter,
+              HashSet<Filter>* hostSet, HashSet<Filter>* exceptionHostSet,
+              HashSet<CosmeticFilter>* cosmeticFilters);
+
+ private:
+  enum State {
+    StateStart,           // nothing but blanks yet
+    StateAfterException,  // @@ consumed at the start
+    StateAfterBar,        // one | consumed at the start
+    StateAfterAt,         // one @ consumed at the start
+    StatePattern,
+    StateVerbatim,        // selector or HTML rule body: copied as is
+  };
+
+  bool handle(char c);
+  void append(char c) { buffer_[length_++] = c; }
+  void appendAndAdvance() { append(*position_++); }
+  void beginVerbatim(FilterType kind, int markerLength);
+  void beginOptions();
+  bool isRegex();
+  void beginHostAnchor();
+  void file(BloomFilter* bloomFilter, BloomFilter* exceptionBloomFilter,
+            HashSet<Filter>* hostSet, HashSet<Filter>* exceptionHostSet,
+            HashSet<CosmeticFilter>* cosmeticFilters);
+
+  const char* const input_;
+  const char* const end_;
+  Filter* const filter_;
+  const bool preserveRules_;
+  const char* position_;
+  const char* ruleStart_;        // first non-blank character
+  const char* ruleEnd_ = nullptr;
+  State state_ = StateStart;
+  bool done_ = false;            // options were read
+  char buffer_[kPatternBufferSize] = {};
+  int length_ = 0;
+};
+
+bool LineParser::scan() {
+  while (!done_ && position_ < end_) {
+    if (position_ - input_ > kMaxScanIndex) return false;
+    if (state_ == StateVerbatim) {
+      appendAndAdvance();
+      continue;
+    }
+    if (state_ == StateAfterBar) {
+      if (*position_ == '|') {
+        beginHostAnchor();
+        continue;
+      }
+      filter_->type |= TypeLeftAnchor;
+      state_ = StatePattern;
+    }
+    if (!handle(*position_)) return false;
+  }
+  if (!done_) ruleEnd_ = position_;
+  return true;
+}
+
+// Start, after @@, after @ and in the pattern. Returns false at a comment or
+// a regex rule, which end the parse.
+bool LineParser::handle(char c) {
+  const bool atStart = state_ == StateStart || state_ == StateAfterException;
+  if (isBlank(c)) {
+    if (state_ == StateStart) {
+      ruleStart_ = ++position_;
+    } else {
+      appendAndAdvance();
+    }
+    return true;
+  }
+  switch (c) {
+    case '!':
+    case '[':
+      if (atStart) {
+        filter_->type = TypeComment;
+        return false;
+      }
+      appendAndAdvance();
+      return true;
+    case '#': {
+      const char next = position_[1];
+      if (next == '#' || next == '@') {
+        beginVerbatim(next == '#' ? TypeElementHide : TypeElementHideException,
+                      2);
+        return true;
+      }
+      if (isBlank(next) && atStart) {
+        filter_->type = TypeComment;
+        return false;
+      }
+      appendAndAdvance();
+      state_ = StatePattern;
+      return true;
+    }
+    case '$':
+      if (position_[1] == '$') {
+        beginVerbatim(TypeHtmlRule, 2);
+      } else {
+        beginOptions();
+      }
+      return true;
+    case '/':
+      if (atStart && isRegex()) return false;
+      appendAndAdvance();
+      if (atStart) state_ = StatePattern;
+      return true;
+    case '@':
+      if (state_ == StatePattern) {
+        appendAndAdvance();
+      } else if (state_ == StateAfterAt) {
+        filter_->type = TypeException;
+        ++position_;
+        state_ = StateAfterException;
+      } else {
+        ++position_;
+        state_ = StateAfterAt;
+      }
+      return true;
+    case '|':
+      ++position_;
+      if (atStart) {
+        state_ = StateAfterBar;
+      } else {
+        filter_->type |= TypeRightAnchor;  // never stored in the pattern
+        state_ = StatePattern;
+      }
+      return true;
+    default:
+      appendAndAdvance();
+      state_ = StatePattern;
+      return true;
+  }
+}
+
+// ## #@ $$: what was appended so far is the domain prefix; the rest of the
+// line is copied verbatim as the selector or HTML rule body.
+void LineParser::beginVerbatim(FilterType kind, int markerLength) {
+  if (length_ > 0) filter_->domainText = copyText(buffer_, length_);
+  filter_->type = kind;
+  position_ += markerLength;
+  // The exception marker may be written #@#, like the ## it cancels.
+  if (kind == TypeElementHideException && position_ < end_ &&
+      *position_ == '#') {
+    ++position_;
+  }
+  length_ = 0;
+  state_ = StateVerbatim;
+}
+
+void LineParser::beginOptions() {
+  ruleEnd_ = findLineEnd(position_);
+  filter_->parseOptions(position_ + 1);
+  done_ = true;
+}
+
+// A '/' at the start of a line that also ends in '/' makes a regex rule.
+bool LineParser::isRegex() {
+  if (end_ - position_ < 2 || end_[-1] != '/') return false;
+  const size_t bodyLength = end_ - position_ - 2;
+  filter_->pattern = copyText(position_ + 1, bodyLength);
+  if (preserveRules_) filter_->sourceText = copyText(position_ + 1, bodyLength);
+  filter_->type = TypeRegex;
+  return true;
+}
+
+// At the second '|' of a leading ||: the anchor host runs to the first
+// separator. The host is then scanned again as part of the pattern.
+void LineParser::beginHostAnchor() {
+  filter_->type |= TypeHostAnchor;
+  const char* host = position_ + 1;
+  int hostLength = findFirstSeparatorChar(host, end_);
+  if (hostLength >= 1 && host[hostLength - 1] == '|') --hostLength;
+  filter_->anchorHost = copyText(host, hostLength);
+  const char after = host[hostLength];
+  const bool hostOnly =
+      isLineEnd(after) || after == '$' ||
+      (after == '^' && (isLineEnd(host[hostLength + 1]) ||
+                        host[hostLength + 1] == '$'));
+  if (hostOnly) filter_->type |= TypeHostOnly;
+  position_ = host;
+  state_ = StatePattern;
+}
+
+void LineParser::finish(BloomFilter* bloomFilter,
+                        BloomFilter* exceptionBloomFilter,
+                        HashSet<Filter>* hostSet,
+                        HashSet<Filter>* exceptionHostSet,
+                        HashSet<CosmeticFilter>* cosmeticFilters) {
+  if (state_ == StateStart) {
+    filter_->type = TypeEmpty;
+    return;
+  }
+  if (preserveRules_) {
+    filter_->sourceText = copyText(ruleStart_, ruleEnd_ - ruleStart_);
+  }
+  filter_->pattern = copyText(buffer_, length_);
+  file(bloomFilter, exceptionBloomFilter, hostSet, exceptionHostSet,
+       cosmeticFilters);
+}
+
+void LineParser::file(BloomFilter* bloomFilter,
+                      BloomFilter* exceptionBloomFilter,
+                      HashSet<Filter>* hostSet,
+                      HashSet<Filter>* exceptionHostSet,
+                      HashSet<CosmeticFilter>* cosmeticFilters) {
+  // The engine drops such rules; they must leave no trace in its stores.
+  if (filter_->hasUnsupportedOptions()) return;
+  const FilterType type = filter_->type;
+  if (type == TypeElementHideException) {
+    if (cosmeticFilters && filter_->domainText) {
+      cosmeticFilters->Remove(CosmeticFilter(filter_->pattern));
+    }
+    return;
+  }
+  if (type == TypeElementHide) {
+    if (cosmeticFilters && !filter_->domainText) {
+      cosmeticFilters->Add(CosmeticFilter(filter_->pattern), true);
+    }
+    return;
+  }
+  const bool hostOnly = (type & TypeHostOnly) != TypeNone;
+  const bool exception = (type & TypeException) != TypeNone;
+  if (exception && hostOnly && exceptionBloomFilter) {
+    if (exceptionHostSet) addHostOnlyRule(exceptionHostSet, *filter_);
+    return;
+  }
+  if (hostOnly && hostSet) {
+    addHostOnlyRule(hostSet, *filter_);
+    return;
+  }
+  char fingerprint[TessulClient::kFingerprintSize + 1];
+  if (!TessulClient::getFingerprint(fingerprint, *filter_)) return;
+  if (exception && exceptionBloomFilter) {
+    exceptionBloomFilter->add(fingerprint, TessulClient::kFingerprintSize);
+  } else if (bloomFilter) {
+    bloomFilter->add(fingerprint, TessulClient::kFingerprintSize);
+  }
+}
+
+}  // namespace
+
+void parseFilter(const char* input, const char* end, Filter* filter,
+                 BloomFilter* bloomFilter, BloomFilter* exceptionBloomFilter,
+                 HashSet<Filter>* hostSet, HashSet<Filter>* exceptionHostSet,
+                 HashSet<CosmeticFilter>* cosmeticFilters,
+                 bool preserveRules) {
+  LineParser parser(input, end, filter, preserveRules);
+  if (!parser.scan()) return;
+  parser.finish(bloomFilter, exceptionBloomFilter, hostSet, exceptionHostSet,
+                cosmeticFilters);
+}
+
+void parseFilter(const char* input, Filter* filter, BloomFilter* bloomFilter,
+                 BloomFilter* exceptionBloomFilter, HashSet<Filter>* hostSet,
+                 HashSet<Filter>* exceptionHostSet,
+                 HashSet<CosmeticFilter>* cosmeticFilters,
+                 bool preserveRules) {
+  parseFilter(input, input + strlen(input), filter, bloomFilter,
+              exceptionBloomFilter, hostSet, exceptionHostSet,
+              cosmeticFilters, preserveRules);
+}
+
+}  // namespace tessul

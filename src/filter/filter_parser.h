@@ -1,0 +1,49 @@
+// parseFilter: one line of a filter list into a Filter, optionally filing
+// the rule into the stores of an engine while parsing it.
+#ifndef TESSUL_FILTER_FILTER_PARSER_H_
+#define TESSUL_FILTER_FILTER_PARSER_H_
+
+#include "filter/filter.h"
+#include "hashing/hash_set.h"
+#include "hashing/set_elements.h"
+
+namespace tessul {
+
+class BloomFilter;
+
+// Parses the characters of [input, end) into `filter`, which must be freshly
+// default-constructed. The option list after a '$' runs to the first NUL,
+// line feed or carriage return, which must exist at or after `end`; the byte
+// at `end` may be read.
+//
+// Stores that are given receive the rule: host-only rules (as copies) go to
+// `hostSet`, or to `exceptionHostSet` when the rule is an exception and
+// `exceptionBloomFilter` is given; other rules add their fingerprint to
+// `exceptionBloomFilter` (exceptions) or `bloomFilter`; element-hiding
+// selectors without domains go to `cosmeticFilters`, and domain-bound
+// element-hiding exceptions remove theirs from it. A rule with unsupported
+// options is filed nowhere. With `preserveRules`, the rule's own text is
+// kept in sourceText.
+//
+// Lines of more than 2047 characters are abandoned (no pattern, nothing
+// filed) unless the scan stops earlier at options, a comment or a regex.
+void parseFilter(const char* input, const char* end, Filter* filter,
+                 BloomFilter* bloomFilter = nullptr,
+                 BloomFilter* exceptionBloomFilter = nullptr,
+                 HashSet<Filter>* hostSet = nullptr,
+                 HashSet<Filter>* exceptionHostSet = nullptr,
+                 HashSet<CosmeticFilter>* cosmeticFilters = nullptr,
+                 bool preserveRules = false);
+
+// The same for a NUL-terminated line.
+void parseFilter(const char* input, Filter* filter,
+                 BloomFilter* bloomFilter = nullptr,
+                 BloomFilter* exceptionBloomFilter = nullptr,
+                 HashSet<Filter>* hostSet = nullptr,
+                 HashSet<Filter>* exceptionHostSet = nullptr,
+                 HashSet<CosmeticFilter>* cosmeticFilters = nullptr,
+                 bool preserveRules = false);
+
+}  // namespace tessul
+
+#endif  // TESSUL_FILTER_FILTER_PARSER_H_

@@ -1,0 +1,75 @@
+// Small helpers shared by the tests.
+#ifndef TESSUL_TESTS_TEST_SUPPORT_H_
+#define TESSUL_TESTS_TEST_SUPPORT_H_
+
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "filter/filter.h"
+
+namespace tessul {
+namespace testing {
+
+inline std::string readDataFile(const std::string& name) {
+  std::ifstream in(std::string(TESSUL_DATA_DIR) + "/" + name, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// EasyList followed by EasyPrivacy, as the default engine parses them.
+inline std::string bundledLists() {
+  return readDataFile("easylist.txt") + "\n" + readDataFile("easyprivacy.txt");
+}
+
+struct Request {
+  std::string url;
+  std::string type;
+  std::string pageHost;  // may be empty
+};
+
+inline std::vector<Request> readRequests(const std::string& name) {
+  std::vector<Request> requests;
+  std::istringstream lines(readDataFile(name));
+  std::string line;
+  while (std::getline(lines, line)) {
+    if (line.empty() || line[0] == '#') continue;
+    Request request;
+    std::istringstream fields(line);
+    std::getline(fields, request.url, '\t');
+    std::getline(fields, request.type, '\t');
+    std::getline(fields, request.pageHost, '\t');
+    requests.push_back(request);
+  }
+  return requests;
+}
+
+// The option bit of a request type keyword of the request logs.
+inline FilterOption requestTypeOption(const std::string& type) {
+  static const std::pair<const char*, FilterOption> kTypes[] = {
+      {"script", OptScript},         {"image", OptImage},
+      {"stylesheet", OptStylesheet}, {"object", OptObject},
+      {"xmlhttprequest", OptXmlHttpRequest},
+      {"subdocument", OptSubdocument},
+      {"document", OptDocument},     {"other", OptOther},
+      {"ping", OptPing},             {"font", OptFont},
+      {"media", OptMedia},           {"websocket", OptWebSocket}};
+  for (const auto& entry : kTypes) {
+    if (type == entry.first) return entry.second;
+  }
+  return OptOther;
+}
+
+inline std::string patternOf(const Filter* rule) {
+  if (rule == nullptr) return "<none>";
+  if (rule->pattern == nullptr) return "<no pattern>";
+  return rule->patternLen >= 0 ? std::string(rule->pattern, rule->patternLen)
+                               : std::string(rule->pattern);
+}
+
+}  // namespace testing
+}  // namespace tessul
+
+#endif  // TESSUL_TESTS_TEST_SUPPORT_H_
