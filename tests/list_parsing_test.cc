@@ -1,0 +1,122 @@
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "engine/tessul_client.h"
+
+namespace tessul {
+namespace {
+
+std::vector<std::string> patterns(const Filter* rules, int count) {
+  std::vector<std::string> result;
+  for (int i = 0; i < count; ++i) {
+    result.push_back(rules[i].pattern ? rules[i].pattern : "<none>");
+  }
+  return result;
+}
+
+TEST(ListParsingTest, EachRuleGoesToItsStore) {
+  TessulClient engine;
+  EXPECT_TRUE(engine.parse(
+      "! comment\n"
+      "[Adblock Plus 2.0]\n"
+      "\n"
+      "/qwerty/\n"               // regex: no fingerprint, unfingerprinted
+      "asdfgh\n"                 // fingerprinted block
+      "@@zxcvbn\n"               // fingerprinted exception
+      "ad$domain=a.test\n"       // include-domain block
+      "ads$domain=~a.test|~b.test\n"  // exclude-domain block
+      "@@ad$domain=a.test\n"     // include-domain exception
+      "@@ad$domain=~c.test\n"    // exclude-domain exception
+      "ad$domain=a.test|~b.a.test\n"  // both kinds: unfingerprinted
+      "@@ad\n"                   // unfingerprinted exception
+      "||host.test^\n"           // host-only block
+      "@@||good.test^\n"         // host-only exception
+      "##.ad\n"
+      "a.test#@#.ad\n"
+      "a.test$$script\n"
+      "ad$popup\n"               // unsupported: dropped
+      "||pop.test^$popup\n"));
+  EXPECT_EQ(patterns(engine.fingerprintedBlockRules, engine.fingerprintedBlockCount),
+            std::vector<std::string>{"asdfgh"});
+  EXPECT_EQ(patterns(engine.fingerprintedExceptionRules,
+                     engine.fingerprintedExceptionCount),
+            std::vector<std::string>{"zxcvbn"});
+  EXPECT_EQ(patterns(engine.unfingerprintedBlockRules,
+                     engine.unfingerprintedBlockCount),
+            (std::vector<std::string>{"qwerty", "ad"}));
+  EXPECT_EQ(patterns(engine.unfingerprintedExceptionRules,
+                     engine.unfingerprintedExceptionCount),
+            std::vector<std::string>{"ad"});
+  EXPECT_EQ(engine.includeDomainBlockCount, 1);
+  EXPECT_EQ(engine.excludeDomainBlockCount, 1);
+  EXPECT_EQ(engine.includeDomainExceptionCount, 1);
+  EXPECT_EQ(engine.excludeDomainExceptionCount, 1);
+  EXPECT_EQ(patterns(engine.elementHideRules, engine.elementHideCount),
+            (std::vector<std::string>{".ad", ".ad"}));
+  EXPECT_EQ(patterns(engine.htmlRules, engine.htmlRuleCount),
+            std::vector<std::string>{"script"});
+  EXPECT_EQ(engine.hostBlockCount, 1);
+  EXPECT_EQ(engine.hostExceptionCount, 1);
+  EXPECT_EQ(engine.hostBlockSet->elementCount, 1u) << "the popup rule is not filed";
+  EXPECT_EQ(engine.hostExceptionSet->elementCount, 1u);
+  // Domain sets hold the domains without '~'.
+  EXPECT_TRUE(engine.includeDomainBlockSet->Exists(NoFingerprintDomain("a.test", 6)));
+  EXPECT_TRUE(engine.excludeDomainBlockSet->Exists(NoFingerprintDomain("a.test", 6)));
+  EXPECT_TRUE(engine.excludeDomainBlockSet->Exists(NoFingerprintDomain("b.test", 6)));
+  EXPECT_TRUE(engine.includeDomainExceptionSet->Exists(NoFingerprintDomain("a.test", 6)));
+  EXPECT_TRUE(engine.excludeDomainExceptionSet->Exists(NoFingerprintDomain("c.test", 6)));
+  EXPECT_EQ(engine.excludeDomainBlockSet->elementCount, 2u);
+}
+
+TEST(ListParsingTest, LineBreaks) {
+  TessulClient engine;
+  engine.parse("aaaaaa\r\nbbbbbb\rcccccc\n\n\ndddddd");
+  EXPECT_EQ(patterns(engine.fingerprintedBlockRules, engine.fingerprintedBlockCount),
+            (std::vector<std::string>{"aaaaaa", "bbbbbb", "cccccc", "dddddd"}));
+  TessulClient cut;
+  const char text[] = "eeeeee\0ffffff\n";
+  cut.parse(text);
+  EXPECT_EQ(cut.fingerprintedBlockCount, 1) << "text after a NUL is never read";
+}
+
+TEST(ListParsingTest, FurtherListsAppend) {
+  TessulClient engine;
+  engine.parse("aaaaaa\nbbbbbb\n||a.test^");
+  engine.parse("cccccc\n||a.test^");
+  EXPECT_EQ(patterns(engine.fingerprintedBlockRules, engine.fingerprintedBlockCount),
+            (std::vector<std::string>{"aaaaaa", "bbbbbb", "cccccc"}));
+  EXPECT_EQ(engine.hostBlockCount, 2) << "lines are counted";
+  EXPECT_EQ(engine.hostBlockSet->elementCount, 1u) << "the same rule is kept once";
+  engine.parse("");
+  EXPECT_EQ(engine.fingerprintedBlockCount, 3);
+  EXPECT_TRUE(engine.matches("https://x.test/cccccc", OptImage, nullptr));
+}
+
+TEST(ListParsingTest, PreservedRulesKeepTheirLine) {
+  TessulClient engine;
+  engine.parse("||a.test/ads$image\nqwerty$domain=b.test", true);
+  EXPECT_STREQ(engine.fingerprintedBlockRules[0].sourceText, "||a.test/ads$image");
+  EXPECT_STREQ(engine.fingerprintedBlockRules[1].sourceText,
+               "qwerty$domain=b.test");
+  TessulClient lean;
+  lean.parse("||a.test/ads$image");
+  EXPECT_EQ(lean.fingerprintedBlockRules[0].sourceText, nullptr);
+}
+
+// Every distinct host-only rule is kept, so one that does not apply never
+// hides a later one that does.
+TEST(ListParsingTest, HostOnlyRulesOfOneHostAreAllKept) {
+  TessulClient engine;
+  engine.parse("||a.test^$image\n||a.test^\n||a.test^$image\n@@||b.test^$script\n"
+               "@@||b.test^");
+  EXPECT_EQ(engine.hostBlockCount, 3);
+  EXPECT_EQ(engine.hostBlockSet->elementCount, 2u);
+  EXPECT_TRUE(engine.hostBlockSet->allowDuplicates);
+  EXPECT_EQ(engine.hostExceptionSet->elementCount, 2u);
+  EXPECT_TRUE(engine.matches("https://a.test/x.js", OptScript, nullptr));
+}
+
+}  // namespace
+}  // namespace tessul
