@@ -120,6 +120,23 @@ class HashSet {
     elementCount = 0;
   }
 
+  // The engine image section of the set: "<bucketCount>,<allowDuplicates>\0",
+  // then for each bucket the records of its chain and a zero byte. Defined
+  // in image/hash_set_image.h for Filter and NoFingerprintDomain elements.
+  //
+  // SerializeBuckets returns the section length and writes the section when
+  // `buffer` (zero-filled, that long) is not null. Serialize returns a new
+  // zero-filled array holding the section, released with delete[].
+  int SerializeBuckets(char* buffer) const;
+  char* Serialize(unsigned int* size) const;
+  // Replaces the contents with a section of `limit` bytes, restoring each
+  // chain in its stored order without hashing; the elements borrow their
+  // texts from `text`. False when the section is damaged: the set then
+  // keeps the buckets and the elements read before the damage.
+  bool Deserialize(const char* text, unsigned int limit);
+  // Whether a zero byte occurs among the first `limit` bytes of `text`.
+  static bool HasNewlineBefore(const char* text, unsigned int limit);
+
   bool allowDuplicates = false;
   uint32_t bucketCount = 0;
   HashItem<T>** buckets = nullptr;  // bucketCount chain heads

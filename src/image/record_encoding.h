@@ -1,0 +1,46 @@
+// The records of an engine image. Numbers are lower-case hexadecimal text,
+// headers end in a zero byte, and strings are raw bytes; loaded records
+// borrow their strings from the image, which must outlive them.
+//
+// Array filter record, one rule of a rule array:
+//   "<type>,<options>,<negatedOptions>\0"
+//   pattern "\0"                      (empty when absent)
+//   "~#" tag ","                      (only when the rule has a tag)
+//   domainText "\0"  anchorHost "\0"  (empty when absent)
+//
+// Set filter record, one host-only rule of a host set (Filter::Serialize):
+//   "<patternLen>,<type>,<options>,<negatedOptions>\0"
+//   the patternLen pattern bytes, without terminator
+//   anchorHost "\0"  ["~#" tag ","]  domainText "\0"
+//
+// Domain record, one domain of a domain set (NoFingerprintDomain::Serialize):
+//   "<domainLen>x\0" domain "\0"
+//
+// Record headers always carry all their numbers; a record whose header lacks
+// one is damaged. An empty string reads back as absent. The format cannot
+// tell a domain text that begins with "~#" from a tag: it reads back as one.
+#ifndef TESSUL_IMAGE_RECORD_ENCODING_H_
+#define TESSUL_IMAGE_RECORD_ENCODING_H_
+
+#include <cstddef>
+
+#include "filter/filter.h"
+
+namespace tessul {
+
+// Writes the array records of `count` filters one after another into a
+// zero-filled `buffer` of `bufferSize` bytes, or only measures them when
+// `buffer` is null. Returns their total length.
+int serializeFilters(char* buffer, size_t bufferSize, const Filter* filters,
+                     int count);
+
+// Reads `count` array records from [text, text + limit) into newly made
+// `filters`, which then borrow their texts from `text`. Stores the bytes read
+// in *consumed. False when a record runs to the limit; the filters are then
+// partly filled but safe to destroy.
+bool deserializeFilters(const char* text, size_t limit, Filter* filters,
+                        int count, size_t* consumed);
+
+}  // namespace tessul
+
+#endif  // TESSUL_IMAGE_RECORD_ENCODING_H_

@@ -1,0 +1,291 @@
+#include "image/record_encoding.h"
+
+#include <memory>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "filter/filter.h"
+#include "hashing/hash_set.h"
+#include "hashing/set_elements.h"
+#include "image_test_support.h"
+
+namespace tessul {
+namespace {
+
+using testing::ExactCopy;
+
+// Writes the array records of `filters` into a zero-filled buffer of the
+// measured size.
+std::string arrayRecords(const Filter* filters, int count) {
+  const int size = serializeFilters(nullptr, 0, filters, count);
+  std::string bytes(size, '\0');
+  EXPECT_EQ(serializeFilters(bytes.data(), bytes.size(), filters, count), size);
+  return bytes;
+}
+
+template <typename Element>
+std::string setRecord(const Element& element) {
+  std::string bytes(element.Serialize(nullptr), '\0');
+  EXPECT_EQ(element.Serialize(bytes.data()), static_cast<int>(bytes.size()));
+  return bytes;
+}
+
+template <typename T>
+std::string section(const HashSet<T>& set) {
+  unsigned int size = 0;
+  std::unique_ptr<char[]> bytes(set.Serialize(&size));
+  EXPECT_EQ(set.SerializeBuckets(nullptr), static_cast<int>(size));
+  return std::string(bytes.get(), size);
+}
+
+// A filter whose texts are literals, like a loaded one.
+Filter rule(FilterType type, FilterOption options, const char* pattern,
+            int patternLen, const char* anchorHost, const char* tag = nullptr,
+            const char* domainText = nullptr) {
+  return Filter(type, options, OptNone, pattern, patternLen, domainText,
+                anchorHost, -1, tag, tag ? static_cast<int>(strlen(tag)) : 0);
+}
+
+const FilterType kHostOnly = TypeHostAnchor | TypeHostOnly;
+
+TEST(ArrayRecordTest, WritesAndReadsTheTaggedRuleExample) {
+  const Filter written = rule(TypeNone, OptImage, "/ad/", -1, nullptr, "t1");
+  const std::string expected("0,2,0\0/ad/\0~#t1,\0\0", 18);
+  ASSERT_EQ(arrayRecords(&written, 1), expected);
+
+  ExactCopy image(expected);
+  Filter read;
+  size_t consumed = 0;
+  ASSERT_TRUE(deserializeFilters(image.data(), image.size(), &read, 1, &consumed));
+  EXPECT_EQ(consumed, 18u);
+  EXPECT_TRUE(read.isBorrowed);
+  EXPECT_EQ(read.type, TypeNone);
+  EXPECT_EQ(read.options, OptImage);
+  EXPECT_EQ(read.pattern, image.data() + 6) << "the pattern borrows the image";
+  EXPECT_EQ(read.patternLen, -1) << "array records leave it to be measured";
+  EXPECT_EQ(read.tagText, image.data() + 13);
+  EXPECT_EQ(read.tagLen, 2);
+  EXPECT_EQ(read.domainText, nullptr);
+  EXPECT_EQ(read.anchorHost, nullptr);
+}
+
+TEST(ArrayRecordTest, SeveralRecordsFollowEachOther) {
+  const Filter written[] = {
+      rule(TypeHostAnchor, OptScript, "ads.test/x", -1, "ads.test", nullptr,
+           "a.test|~b.a.test"),
+      rule(TypeException, OptNone, "/track?", -1, nullptr)};
+  const std::string bytes = arrayRecords(written, 2);
+  ExactCopy image(bytes);
+  Filter read[2];
+  size_t consumed = 0;
+  ASSERT_TRUE(deserializeFilters(image.data(), image.size(), read, 2, &consumed));
+  EXPECT_EQ(consumed, bytes.size());
+  EXPECT_STREQ(read[0].pattern, "ads.test/x");
+  EXPECT_STREQ(read[0].anchorHost, "ads.test");
+  EXPECT_STREQ(read[0].domainText, "a.test|~b.a.test");
+  EXPECT_EQ(read[0].getDomainCount(true), 1) << "domain sets rebuilt on use";
+  EXPECT_EQ(read[1].type, TypeException);
+  EXPECT_STREQ(read[1].pattern, "/track?");
+  EXPECT_EQ(arrayRecords(read, 2), bytes);
+}
+
+TEST(ArrayRecordTest, WriterStaysInsideItsBuffer) {
+  const Filter written = rule(TypeNone, OptImage, "/ad/", -1, nullptr, "t1");
+  ExactCopy buffer(std::string(10, '\0'));
+  EXPECT_EQ(serializeFilters(buffer.data(), buffer.size(), &written, 1), 18);
+  EXPECT_EQ(std::string(buffer.data(), 10), std::string("0,2,0\0/ad/", 10));
+}
+
+TEST(SetRecordTest, WritesAndReadsTheHostRuleExample) {
+  const Filter written = rule(kHostOnly, OptNone, "abc^", 4, "abc");
+  const std::string expected("4,208,0,0\0abc^abc\0\0", 19);
+  ASSERT_EQ(setRecord(written), expected);
+
+  ExactCopy image(expected);
+  Filter read;
+  ASSERT_EQ(read.Deserialize(image.data(), image.size()), 19u);
+  EXPECT_TRUE(read.isBorrowed);
+  EXPECT_EQ(read.type, kHostOnly);
+  EXPECT_EQ(read.patternLen, 4);
+  EXPECT_EQ(read.pattern, image.data() + 10);
+  EXPECT_EQ(read.anchorHost, image.data() + 14);
+  EXPECT_EQ(read.tagLen, 0);
+  EXPECT_EQ(read.domainText, nullptr);
+  EXPECT_EQ(setRecord(read), expected);
+}
+
+TEST(SetRecordTest, TagAndDomainTextFollowTheAnchorHost) {
+  const Filter written =
+      rule(kHostOnly, OptThirdParty, "ads.test^", 9, "ads.test", "tg", "a.test");
+  const std::string bytes = setRecord(written);
+  EXPECT_EQ(bytes, std::string("9,208,2000,0\0ads.test^ads.test\0~#tg,a.test\0", 43));
+  ExactCopy image(bytes);
+  Filter read;
+  ASSERT_EQ(read.Deserialize(image.data(), image.size()), bytes.size());
+  EXPECT_EQ(std::string(read.tagText, read.tagLen), "tg");
+  EXPECT_STREQ(read.domainText, "a.test");
+  EXPECT_EQ(read.getDomainCount(false), 1);
+}
+
+TEST(RecordEncodingTest, EmptyTextsAreWrittenAsZeroBytesAndReadAsAbsent) {
+  const Filter empty = rule(TypeNone, OptNone, "", 0, "", nullptr, "");
+  const std::string array = arrayRecords(&empty, 1);
+  EXPECT_EQ(array, std::string("0,0,0\0\0\0\0", 9));
+  Filter fromArray;
+  size_t consumed = 0;
+  ASSERT_TRUE(deserializeFilters(array.data(), array.size(), &fromArray, 1, &consumed));
+  EXPECT_EQ(fromArray.pattern, nullptr);
+  EXPECT_EQ(fromArray.domainText, nullptr);
+  EXPECT_EQ(fromArray.anchorHost, nullptr);
+
+  // A set record's pattern of length 0 still points somewhere: at the
+  // anchor host's first byte.
+  const Filter hostOnly = rule(kHostOnly, OptNone, "", 0, "h");
+  const std::string set = setRecord(hostOnly);
+  EXPECT_EQ(set, std::string("0,208,0,0\0h\0\0", 13));
+  Filter fromSet;
+  ASSERT_EQ(fromSet.Deserialize(set.data(), set.size()), 13u);
+  EXPECT_EQ(fromSet.pattern, set.data() + 10);
+  EXPECT_EQ(fromSet.patternLen, 0);
+
+  const NoFingerprintDomain emptyDomain("", 0);
+  EXPECT_EQ(setRecord(emptyDomain), std::string("0x\0\0", 4));
+  NoFingerprintDomain fromDomain;
+  EXPECT_EQ(fromDomain.Deserialize("0x\0\0", 4), 4u);
+  EXPECT_EQ(fromDomain.domainLen, 0);
+}
+
+TEST(RecordEncodingTest, HeadersReadEitherCaseAndNeedEveryNumber) {
+  Filter read;
+  const std::string upper("4,2C8,0,0\0abcdabc\0\0", 19);
+  ASSERT_EQ(read.Deserialize(upper.data(), upper.size()), 19u);
+  EXPECT_EQ(read.type, static_cast<FilterType>(0x2c8));
+
+  // The writer always writes every number: one missing means damage.
+  Filter partial;
+  const std::string missing("4,2c8\0abcdabc\0\0", 15);
+  EXPECT_EQ(partial.Deserialize(missing.data(), missing.size()), 0u);
+  Filter fromArray;
+  size_t consumed = 0;
+  EXPECT_FALSE(deserializeFilters("\0\0\0\0", 4, &fromArray, 1, &consumed));
+
+  NoFingerprintDomain domain;
+  const std::string longDomain =
+      std::string("Bx\0", 3) + std::string(11, 'd') + '\0';
+  EXPECT_EQ(domain.Deserialize(longDomain.data(), longDomain.size()), 15u);
+  EXPECT_EQ(domain.domainLen, 11);
+  EXPECT_EQ(NoFingerprintDomain().Deserialize("x\0\0", 3), 0u);
+
+  // A set header may leave out the flag, which then is 0.
+  HashSet<NoFingerprintDomain> set(/*allowDuplicates=*/true);
+  EXPECT_TRUE(set.Deserialize("1\0\0", 3));
+  EXPECT_FALSE(set.allowDuplicates);
+}
+
+TEST(RecordEncodingTest, RecordsCutShortOrWithImpossibleNumbersFail) {
+  const std::string array("0,2,0\0/ad/\0~#t1,\0\0", 18);
+  const std::string set("4,208,0,0\0abc^abc\0\0", 19);
+  const std::string domain("3x\0abc\0", 7);
+  for (size_t length = 0; length < set.size(); ++length) {
+    ExactCopy cut(set.data(), length);
+    Filter read;
+    EXPECT_EQ(read.Deserialize(cut.data(), cut.size()), 0u) << length;
+  }
+  for (size_t length = 0; length < array.size(); ++length) {
+    ExactCopy cut(array.data(), length);
+    Filter read;
+    size_t consumed = 0;
+    EXPECT_FALSE(deserializeFilters(cut.data(), cut.size(), &read, 1, &consumed))
+        << length;
+  }
+  for (size_t length = 0; length < domain.size(); ++length) {
+    ExactCopy cut(domain.data(), length);
+    NoFingerprintDomain read;
+    EXPECT_EQ(read.Deserialize(cut.data(), cut.size()), 0u) << length;
+  }
+  for (const std::string& damaged :
+       {std::string("ffffffff,208,0,0\0abc\0\0", 22),  // negative length
+        std::string("100000000,0,0,0\0a\0\0", 19),     // beyond 32 bits
+        std::string("7fffffff,208,0,0\0abc\0\0", 22)}) {  // too long
+    Filter read;
+    EXPECT_EQ(read.Deserialize(damaged.data(), damaged.size()), 0u) << damaged;
+  }
+  NoFingerprintDomain negative;
+  EXPECT_EQ(negative.Deserialize("ffffffffx\0abc\0", 14), 0u);
+}
+
+TEST(HashSetImageTest, WritesAndReadsTheDomainSetExample) {
+  const std::string expected("2,0\0\0" "3x\0abc\0" "\0", 13);
+  ExactCopy image(expected);
+  HashSet<NoFingerprintDomain> set;
+  ASSERT_TRUE(set.Deserialize(image.data(), image.size()));
+  EXPECT_EQ(set.bucketCount, 2u);
+  EXPECT_FALSE(set.allowDuplicates);
+  EXPECT_EQ(set.elementCount, 1u);
+  EXPECT_EQ(set.buckets[0], nullptr);
+  ASSERT_NE(set.buckets[1], nullptr);
+  EXPECT_EQ(set.buckets[1]->element->domain, image.data() + 8);
+  EXPECT_EQ(set.buckets[1]->element->domainLen, 3);
+  EXPECT_EQ(section(set), expected) << "restored into its written bucket";
+}
+
+TEST(HashSetImageTest, LoadedHostSetKeepsChainOrderAndFindsByHost) {
+  HashSet<Filter> written(/*allowDuplicates=*/true);
+  written.Init(7);
+  written.Add(rule(kHostOnly, OptPopup, "ads.test^", 9, "ads.test"), false);
+  written.Add(rule(kHostOnly, OptNone, "ads.test^", 9, "ads.test", "t"), false);
+  written.Add(rule(kHostOnly, OptNone, "b.test", 6, "b.test"), false);
+  const std::string bytes = section(written);
+  EXPECT_EQ(bytes.compare(0, 4, std::string("7,1\0", 4)), 0);
+
+  ExactCopy image(bytes);
+  HashSet<Filter> read;
+  read.Add(rule(kHostOnly, OptNone, "old", 3, "old"), false);  // replaced
+  ASSERT_TRUE(read.Deserialize(image.data(), image.size()));
+  EXPECT_TRUE(read.allowDuplicates);
+  EXPECT_EQ(read.elementCount, 3u);
+  Filter probe(nullptr, 0, nullptr, "ads.test", 8, nullptr, 0);
+  const Filter* first = read.Find(probe);
+  ASSERT_NE(first, nullptr);
+  EXPECT_EQ(first->options, OptPopup) << "the chain keeps its written order";
+  EXPECT_EQ(read.Find(Filter(nullptr, 0, nullptr, "old", 3, nullptr, 0)), nullptr);
+  EXPECT_EQ(section(read), bytes);
+}
+
+TEST(HashSetImageTest, DamagedSectionsFailWithinTheirLimit) {
+  for (const std::string& damaged : {
+           std::string("0,0\0", 4),        // ends after the header
+           std::string("5,0\0", 4),
+           std::string("0,0\0\0\0", 6),    // no buckets: unusable set
+           std::string("4,0\0\0\0", 6),    // fewer buckets than it says
+           std::string("1,0\0" "3x\0abc\0", 11),  // no bucket terminator
+           std::string("2,0\0\0" "7x\0abc\0\0", 13),  // record too long
+           std::string("2,0\0\0" "3x", 7),
+           std::string("\0", 1),
+           std::string("2,0", 3)}) {
+    ExactCopy image(damaged);
+    HashSet<NoFingerprintDomain> set;
+    EXPECT_FALSE(set.Deserialize(image.data(), image.size())) << damaged.size();
+    set.Find(NoFingerprintDomain("abc", 3));  // usable, whatever it kept
+    set.Add(NoFingerprintDomain("new", 3), true);
+  }
+}
+
+TEST(HashSetImageTest, FailedSectionKeepsWhatItRead) {
+  const std::string bytes("3,0\0" "1x\0a\0\0" "1x\0b\0" "1x", 17);
+  ExactCopy image(bytes);
+  HashSet<NoFingerprintDomain> set;
+  EXPECT_FALSE(set.Deserialize(image.data(), image.size()));
+  EXPECT_EQ(set.bucketCount, 3u);
+  EXPECT_EQ(set.elementCount, 2u);
+
+  const std::string empty("3,1\0\0\0\0", 7);
+  EXPECT_TRUE(set.Deserialize(empty.data(), empty.size()));
+  EXPECT_EQ(set.bucketCount, 3u);
+  EXPECT_EQ(set.elementCount, 0u);
+  EXPECT_TRUE(set.allowDuplicates);
+}
+
+}  // namespace
+}  // namespace tessul
