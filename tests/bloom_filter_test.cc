@@ -1,10 +1,14 @@
 #include "hashing/bloom_filter.h"
 
+#include <initializer_list>
+
 #include <random>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
+
+#include "hashing/fast_modulo.h"
 
 namespace tessul {
 namespace {
@@ -13,6 +17,28 @@ int countSetBits(const BloomFilter& filter) {
   int count = 0;
   for (uint32_t k = 0; k < filter.bitCount; ++k) count += filter.isBitSet(k);
   return count;
+}
+
+// Bit indexes are computed without division; they must equal hash % bits
+// exactly, since engine images store the bits.
+TEST(FastModuloTest, EqualsTheRemainder) {
+  std::mt19937_64 random(7);
+  for (uint32_t divisor : {1u, 2u, 3u, 1281u, 10248u, 200008u, 1200008u,
+                           65536u, 4294967291u, 4294967295u}) {
+    FastModulo modulo(divisor);
+    for (uint64_t value : {uint64_t{0}, uint64_t{1}, uint64_t{divisor},
+                           uint64_t{divisor} - 1, ~uint64_t{0},
+                           uint64_t{divisor} * divisor}) {
+      EXPECT_EQ(modulo(value), value % divisor) << value << " % " << divisor;
+    }
+    for (int i = 0; i < 200000; ++i) {
+      const uint64_t value = random() >> (i % 64);
+      ASSERT_EQ(modulo(value), value % divisor) << value << " % " << divisor;
+      const uint32_t small = static_cast<uint32_t>(value);
+      ASSERT_EQ(modulo.ofSmall(small), small % divisor)
+          << small << " % " << divisor;
+    }
+  }
 }
 
 TEST(BloomFilterTest, SizesOfTheEngineFilters) {

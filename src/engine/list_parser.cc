@@ -210,6 +210,7 @@ bool TessulClient::parse(const char* input, bool preserveRules) {
     }
     (this->*fields.rules)[fill[store]++].swapData(&rule);
   });
+  buildRuleIndexes();
   return true;
 }
 

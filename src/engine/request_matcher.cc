@@ -132,10 +132,12 @@ struct TessulClient::Side {
   int excludeDomainCount;
   Filter* unfingerprintedRules;
   int unfingerprintedCount;
+  const RuleIndex* unfingerprintedIndex;
   BloomFilter* fingerprintBloom;
   HashSet<Filter>* hostSet;
   Filter* fingerprintedRules;
   int fingerprintedCount;
+  const RuleIndex* fingerprintedIndex;
   uint32_t* bloomSkips;
   uint32_t* hostSetSkips;
   uint32_t* bloomFalseHits;
@@ -147,8 +149,10 @@ TessulClient::Side TessulClient::blockSide() {
           includeDomainBlockCount,   excludeDomainBlockSet,
           excludeDomainBlockRules,   excludeDomainBlockCount,
           unfingerprintedBlockRules, unfingerprintedBlockCount,
+          &unfingerprintedBlockIndex_,
           blockFingerprintBloom,     hostBlockSet,
           fingerprintedBlockRules,   fingerprintedBlockCount,
+          &fingerprintedBlockIndex_,
           &blockBloomSkips,          &blockHostSetSkips,
           &blockBloomFalseHits,      false};
 }
@@ -158,8 +162,10 @@ TessulClient::Side TessulClient::exceptionSide() {
           includeDomainExceptionCount,   excludeDomainExceptionSet,
           excludeDomainExceptionRules,   excludeDomainExceptionCount,
           unfingerprintedExceptionRules, unfingerprintedExceptionCount,
+          &unfingerprintedExceptionIndex_,
           exceptionFingerprintBloom,     hostExceptionSet,
           fingerprintedExceptionRules,   fingerprintedExceptionCount,
+          &fingerprintedExceptionIndex_,
           &exceptionBloomSkips,          &exceptionHostSetSkips,
           &exceptionBloomFalseHits,      true};
 }
@@ -183,18 +189,24 @@ TessulClient::Request TessulClient::makeRequest(const char* input,
   return request;
 }
 
-void TessulClient::buildPairBloomFilter(const char* input, int inputLen) {
-  pairBloomFilter_.clear();
-  for (int i = 0; i + 1 < inputLen; ++i) pairBloomFilter_.add(input + i, 2);
+// The pairs serve only to reject rules early, so they are made when the
+// first rule of a request is tried, and not at all when no rule is.
+BloomFilter* TessulClient::pairBloomFilter(const Request& request) {
+  if (!pairsReady_) {
+    pairBloomFilter_.clear();
+    pairBloomFilter_.addEveryWindow(request.input, request.inputLen, 2);
+    pairsReady_ = true;
+  }
+  return &pairBloomFilter_;
 }
 
 bool TessulClient::searchSide(const Side& side, const Request& request,
                               Filter** matchedFilter) {
   auto tryRules = [&](Filter* rules, int count) {
-    return hasMatchingFilters(rules, count, request.input, request.inputLen,
-                              request.options, request.contextDomain,
-                              &pairBloomFilter_, request.host,
-                              request.hostLen, matchedFilter);
+    return hasMatchingFilters(
+        rules, count, request.input, request.inputLen, request.options,
+        request.contextDomain, count > 0 ? pairBloomFilter(request) : nullptr,
+        request.host, request.hostLen, matchedFilter);
   };
   // Domain-bound rules are tried only when the page's domain can concern
   // them: included domains when it is listed, excluded ones when it is not.
@@ -207,16 +219,23 @@ bool TessulClient::searchSide(const Side& side, const Request& request,
                                                  request.contextLen)) {
     found = tryRules(side.excludeDomainRules, side.excludeDomainCount);
   }
-  if (!found) found = tryRules(side.unfingerprintedRules, side.unfingerprintedCount);
+  if (!found) {
+    found = hasMatchingIndexedRule(side.unfingerprintedRules,
+                                   side.unfingerprintedCount,
+                                   *side.unfingerprintedIndex, request,
+                                   matchedFilter);
+  }
   if (found) return true;
 
-  const bool bloomMiss =
-      side.fingerprintBloom != nullptr &&
-      !side.fingerprintBloom->substringExists(request.input, request.inputLen,
-                                              kFingerprintSize);
+  // A host-only rule that applies decides without the Bloom filter, so the
+  // host sets are asked first.
   const bool hostMiss = isHostAnchoredHashSetMiss(
       request.input, request.inputLen, side.hostSet, request.host,
       request.hostLen, request.options, request.contextDomain, matchedFilter);
+  const bool bloomMiss =
+      hostMiss && side.fingerprintBloom != nullptr &&
+      !side.fingerprintBloom->substringExists(request.input, request.inputLen,
+                                              kFingerprintSize);
   if (bloomMiss && hostMiss) {
     ++*side.bloomSkips;
     ++*side.hostSetSkips;
@@ -226,12 +245,40 @@ bool TessulClient::searchSide(const Side& side, const Request& request,
     if (side.hostSetHitIsSkip) ++*side.hostSetSkips;
     return true;
   }
-  if (tryRules(side.fingerprintedRules, side.fingerprintedCount)) return true;
+  if (hasMatchingIndexedRule(side.fingerprintedRules, side.fingerprintedCount,
+                             *side.fingerprintedIndex, request,
+                             matchedFilter)) {
+    return true;
+  }
   ++*side.bloomFalseHits;
   if (badFingerprintTracker != nullptr && side.fingerprintBloom != nullptr) {
     discoverMatchingPrefix(badFingerprintTracker, request.input,
                            side.fingerprintBloom, kFingerprintSize);
   }
+  return false;
+}
+
+bool TessulClient::hasMatchingIndexedRule(Filter* rules, int count,
+                                          const RuleIndex& index,
+                                          const Request& request,
+                                          Filter** matchedFilter) {
+  if (!index.isFor(rules, count)) {
+    return hasMatchingFilters(
+        rules, count, request.input, request.inputLen, request.options,
+        request.contextDomain, count > 0 ? pairBloomFilter(request) : nullptr,
+        request.host, request.hostLen, matchedFilter);
+  }
+  index.findCandidates(request.input, request.inputLen, &candidates_);
+  for (int position : candidates_) {
+    Filter& rule = rules[position];
+    if (rule.matches(request.input, request.inputLen, request.options,
+                     request.contextDomain, pairBloomFilter(request),
+                     request.host, request.hostLen) &&        tagEnabled(rule)) {
+      if (matchedFilter) *matchedFilter = &rule;
+      return true;
+    }
+  }
+  if (matchedFilter) *matchedFilter = nullptr;
   return false;
 }
 
@@ -244,7 +291,7 @@ bool TessulClient::matches(const char* input, FilterOption contextOptions,
   if (!isBlockableProtocol(input, inputLen)) return false;
   const Request request =
       makeRequest(input, inputLen, contextOptions, contextDomain);
-  buildPairBloomFilter(input, inputLen);
+  pairsReady_ = false;
   if (!searchSide(blockSide(), request, matchedFilter)) return false;
   return !searchSide(exceptionSide(), request, matchedExceptionFilter);
 }

@@ -7,7 +7,9 @@
 namespace tessul {
 
 TessulClient::TessulClient()
-    : pairBloomFilter_(10, 1024, &twoByteHashFn, 1) {}
+    : pairBloomFilter_(10, 1024, &twoByteHashFn, 1) {
+  candidates_.reserve(256);
+}
 
 TessulClient::~TessulClient() { clear(); }
 
@@ -34,6 +36,11 @@ void TessulClient::clear() {
         &excludeDomainBlockRules, &includeDomainExceptionRules,
         &excludeDomainExceptionRules}) {
     releaseArray(*rules);
+  }
+  for (RuleIndex* index :
+       {&fingerprintedBlockIndex_, &fingerprintedExceptionIndex_,
+        &unfingerprintedBlockIndex_, &unfingerprintedExceptionIndex_}) {
+    index->reset();
   }
   release(blockFingerprintBloom);
   release(exceptionFingerprintBloom);
@@ -71,6 +78,17 @@ bool TessulClient::tagEnabled(const Filter& rule) const {
   return rule.tagLen <= 0 ||
          enabledTags.find(std::string_view(rule.tagText, rule.tagLen)) !=
              enabledTags.end();
+}
+
+void TessulClient::buildRuleIndexes() {
+  fingerprintedBlockIndex_.build(fingerprintedBlockRules,
+                                 fingerprintedBlockCount, true);
+  fingerprintedExceptionIndex_.build(fingerprintedExceptionRules,
+                                     fingerprintedExceptionCount, true);
+  unfingerprintedBlockIndex_.build(unfingerprintedBlockRules,
+                                   unfingerprintedBlockCount, false);
+  unfingerprintedExceptionIndex_.build(unfingerprintedExceptionRules,
+                                       unfingerprintedExceptionCount, false);
 }
 
 void TessulClient::initBloomFilter(BloomFilter** slot, const char* source,

@@ -16,9 +16,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <set>
-#include <string>
 #include <functional>
+#include <string>
+#include <vector>
 
+#include "engine/rule_index.h"
 #include "filter/filter.h"
 #include "hashing/bloom_filter.h"
 #include "hashing/hash_set.h"
@@ -184,12 +186,24 @@ class TessulClient {
   // Steps of matches() for one side; true when a rule of the side applies.
   bool searchSide(const Side& side, const Request& request,
                   Filter** matchedFilter);
-  void buildPairBloomFilter(const char* input, int inputLen);
+  // hasMatchingFilters() over the rules that `index` finds for the URL.
+  bool hasMatchingIndexedRule(Filter* rules, int count, const RuleIndex& index,
+                              const Request& request, Filter** matchedFilter);
+  BloomFilter* pairBloomFilter(const Request& request);
+  void buildRuleIndexes();
   bool loadImage(const char* image, size_t length);
 
-  // Scratch of matches(): the URL's adjacent byte pairs. Made once so that
-  // matching allocates nothing.
+  // Scratch of matches(): the URL's adjacent byte pairs, and the positions
+  // of candidate rules. Made once so that matching allocates nothing.
   BloomFilter pairBloomFilter_;
+  bool pairsReady_ = false;  // pairBloomFilter_ holds the current URL's pairs
+  std::vector<int> candidates_;
+  // Indexes of the large rule arrays: by fingerprint, and by a literal run of
+  // four bytes for the rules without fingerprint.
+  RuleIndex fingerprintedBlockIndex_{kFingerprintSize};
+  RuleIndex fingerprintedExceptionIndex_{kFingerprintSize};
+  RuleIndex unfingerprintedBlockIndex_{4};
+  RuleIndex unfingerprintedExceptionIndex_{4};
 };
 
 // Files the domains of a domain-bound rule into `set`, as views into the

@@ -52,8 +52,12 @@ Filter::Filter(const Filter& other)
       negatedOptions(other.negatedOptions),
       patternLen(other.patternLen),
       anchorHostLen(other.anchorHostLen) {
+  // A copy knows its lengths: host sets compare anchor hosts on every lookup.
   if (patternLen == -1 && other.pattern != nullptr) {
     patternLen = static_cast<int32_t>(strlen(other.pattern));
+  }
+  if (anchorHostLen == -1 && other.anchorHost != nullptr) {
+    anchorHostLen = static_cast<int32_t>(strlen(other.anchorHost));
   }
   if (other.isBorrowed) {
     sourceText = other.sourceText;
@@ -108,10 +112,10 @@ int Filter::measuredAnchorHostLen() const {
 
 uint64_t Filter::hash() const {
   if (anchorHost != nullptr) {
-    return elementHashFn(anchorHost, measuredAnchorHostLen());
+    return elementHashFn.polynomial(anchorHost, measuredAnchorHostLen());
   }
   if (pattern != nullptr) {
-    return elementHashFn(pattern, lengthOf(pattern, patternLen));
+    return elementHashFn.polynomial(pattern, lengthOf(pattern, patternLen));
   }
   return 0;
 }

@@ -109,7 +109,7 @@ class Filter {
          const char* anchorHost, int anchorHostLen, const char* tagText,
          int tagLen);
   // A borrowed source is shared, an owning one deep-copied. The copy starts
-  // without domain sets and knows its pattern length.
+  // without domain sets and knows its pattern and anchor host lengths.
   Filter(const Filter& other);
   Filter& operator=(const Filter&) = delete;
   ~Filter();

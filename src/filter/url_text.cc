@@ -59,6 +59,14 @@ int indexOfFilter(const char* input, int inputLen, const char* segment,
     return -1;
   }
   for (int start = 0; start < inputLen; ++start) {
+    // A start whose first byte differs cannot match: jump to the next one
+    // that holds the segment's first byte (a '^' matches several bytes).
+    if (segmentLen > 0 && segment[0] != '^') {
+      const void* next =
+          memchr(input + start, segment[0], inputLen - start);
+      if (next == nullptr) return -1;
+      start = static_cast<int>(static_cast<const char*>(next) - input);
+    }
     int j = 0;
     for (; j < segmentLen; ++j) {
       const char wanted = segment[j];

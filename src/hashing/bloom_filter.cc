@@ -1,8 +1,25 @@
 #include "hashing/bloom_filter.h"
 
 #include <cstring>
+#include <typeinfo>
 
 namespace tessul {
+
+namespace {
+
+bool isPairHash(const HashFn& function) {
+  return dynamic_cast<const HashFn2Byte*>(&function) != nullptr;
+}
+
+}  // namespace
+
+BloomFilter::HashKind BloomFilter::kindOf(const HashFn* functions, int count) {
+  if (count == 1 && isPairHash(functions[0])) return HashKind::kPair;
+  for (int i = 0; i < count; ++i) {
+    if (typeid(functions[i]) != typeid(HashFn)) return HashKind::kAny;
+  }
+  return HashKind::kPolynomial;
+}
 
 BloomFilter::BloomFilter(unsigned int bitsPerItem,
                          unsigned int expectedItemCount,
@@ -12,7 +29,9 @@ BloomFilter::BloomFilter(unsigned int bitsPerItem,
       hashFunctionCount(hashFunctionCount),
       byteCount(bitsPerItem * expectedItemCount / 8 + 1),
       bitCount(byteCount * 8),
-      bits(new char[byteCount]()) {}
+      bits(new char[byteCount]()),
+      modulo_(bitCount),
+      kind_(kindOf(hashFunctions, hashFunctionCount)) {}
 
 BloomFilter::BloomFilter(const char* source, int byteCount,
                          const HashFn* hashFunctions, int hashFunctionCount)
@@ -21,7 +40,9 @@ BloomFilter::BloomFilter(const char* source, int byteCount,
       hashFunctionCount(hashFunctionCount),
       byteCount(byteCount),
       bitCount(this->byteCount * 8),
-      bits(new char[byteCount]) {
+      bits(new char[byteCount]),
+      modulo_(bitCount),
+      kind_(kindOf(hashFunctions, hashFunctionCount)) {
   memcpy(bits, source, byteCount);
 }
 
@@ -30,27 +51,24 @@ BloomFilter::~BloomFilter() {
   delete[] rollingHashes;
 }
 
-void BloomFilter::setBit(unsigned int k) {
-  bits[k / 8] = static_cast<char>(bits[k / 8] | (1 << (k % 8)));
-}
-
-bool BloomFilter::isBitSet(unsigned int k) const {
-  return (bits[k / 8] & (1 << (k % 8))) != 0;
-}
-
 void BloomFilter::add(const char* input, int len) {
   for (int i = 0; i < hashFunctionCount; ++i) {
-    setBit(bitIndex(hashFunctions[i](input, len)));
+    setBit(bitIndex(hash(i, input, len)));
   }
 }
 
 void BloomFilter::add(const char* input) { add(input, strlen(input)); }
 
-bool BloomFilter::exists(const char* input, int len) const {
-  for (int i = 0; i < hashFunctionCount; ++i) {
-    if (!isBitSet(bitIndex(hashFunctions[i](input, len)))) return false;
+void BloomFilter::addEveryWindow(const char* data, int dataLength,
+                                 int windowLength) {
+  if (kind_ != HashKind::kPair) {
+    for (int i = 0; i + windowLength <= dataLength; ++i) {
+      add(data + i, windowLength);
+    }
+    return;
   }
-  return true;
+  // The pair hash of each window, in one tight loop.
+  for (int i = 0; i + 1 < dataLength; ++i) setBit(bitIndex(hash(0, data + i, 2)));
 }
 
 bool BloomFilter::exists(const char* input) const {
@@ -69,24 +87,54 @@ void BloomFilter::getHashesForCharCodes(const char* input, int len,
   }
 }
 
-bool BloomFilter::allBitsSet(const uint64_t* hashes) const {
-  for (int i = 0; i < hashFunctionCount; ++i) {
-    if (!isBitSet(bitIndex(hashes[i]))) return false;
+bool BloomFilter::bitsSetFrom(int first, const char* input, int len) {
+  for (int i = first; i < hashFunctionCount; ++i) {
+    rollingHashes[i] = hash(i, input, len);
+    if (!isBitSet(bitIndex(rollingHashes[i]))) return false;
   }
   return true;
 }
 
+// Only the first function's hash is rolled from window to window; the
+// others are computed for the few windows whose first bit is set. The answer
+// is the same as testing every function's bit of every window.
 bool BloomFilter::substringExists(const char* data, int dataLength,
                                   int windowLength) {
+  if (dataLength < windowLength) return false;
+  if (hashFunctionCount == 0) return true;
+  if (kind_ == HashKind::kPolynomial) {
+    return substringExistsPolynomial(data, dataLength, windowLength);
+  }
+  const HashFn& roller = hashFunctions[0];
+  uint64_t& hash = rollingHashes[0];
   unsigned char leaving = 0;
   for (int i = 0; i <= dataLength - windowLength; ++i) {
-    getHashesForCharCodes(data + i, windowLength,
-                          i == 0 ? nullptr : rollingHashes, rollingHashes,
-                          leaving);
-    if (allBitsSet(rollingHashes)) return true;
+    hash = i == 0 ? roller(data, windowLength)
+                  : roller(data + i, windowLength, leaving, hash);
+    if (isBitSet(bitIndex(hash)) && bitsSetFrom(1, data + i, windowLength)) {
+      return true;
+    }
     leaving = static_cast<unsigned char>(data[i]);
   }
   return false;
+}
+
+// The same walk with the rolling arithmetic inline.
+bool BloomFilter::substringExistsPolynomial(const char* data, int dataLength,
+                                            int windowLength) {
+  const HashFn& roller = hashFunctions[0];
+  const uint64_t weight = roller.leavingWeight(windowLength);
+  uint64_t& hash = rollingHashes[0];
+  hash = roller.polynomial(data, windowLength);
+  for (int i = 0;; ++i) {
+    if (isBitSet(bitIndex(hash)) && bitsSetFrom(1, data + i, windowLength)) {
+      return true;
+    }
+    if (i == dataLength - windowLength) return false;
+    hash = roller.roll(hash, static_cast<unsigned char>(data[i]),
+                       static_cast<unsigned char>(data[i + windowLength]),
+                       weight);
+  }
 }
 
 bool BloomFilter::substringExists(const char* data, int windowLength) {

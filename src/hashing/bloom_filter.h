@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "hashing/fast_modulo.h"
 #include "hashing/hash_fn.h"
 
 namespace tessul {
@@ -30,13 +31,24 @@ class BloomFilter {
   BloomFilter& operator=(const BloomFilter&) = delete;
 
   // `k` must be below bitCount.
-  void setBit(unsigned int k);
-  bool isBitSet(unsigned int k) const;
+  void setBit(unsigned int k) {
+    bits[k / 8] = static_cast<char>(bits[k / 8] | (1 << (k % 8)));
+  }
+  bool isBitSet(unsigned int k) const {
+    return (bits[k / 8] & (1 << (k % 8))) != 0;
+  }
 
   void add(const char* input, int len);
   void add(const char* input);  // NUL-terminated
+  // Adds every window of `windowLength` bytes of `data`.
+  void addEveryWindow(const char* data, int dataLength, int windowLength);
   // False when the string was certainly never added.
-  bool exists(const char* input, int len) const;
+  bool exists(const char* input, int len) const {
+    for (int i = 0; i < hashFunctionCount; ++i) {
+      if (!isBitSet(bitIndex(hash(i, input, len)))) return false;
+    }
+    return true;
+  }
   bool exists(const char* input) const;  // NUL-terminated
 
   // One hash per function into windowHashes: string form when
@@ -63,8 +75,37 @@ class BloomFilter {
   char* bits;
 
  private:
-  uint32_t bitIndex(uint64_t hash) const { return hash % bitCount; }
-  bool allBitsSet(const uint64_t* hashes) const;
+  uint32_t bitIndex(uint64_t hash) const {
+    return kind_ == HashKind::kPair ? modulo_.ofSmall(static_cast<uint32_t>(hash))
+                                    : modulo_(hash);
+  }
+  uint64_t hash(int function, const char* input, int len) const {
+    switch (kind_) {
+      case HashKind::kPair:
+        return static_cast<unsigned char>(input[0]) +
+               256u * static_cast<unsigned char>(input[1]);
+      case HashKind::kPolynomial:
+        return hashFunctions[function].polynomial(input, len);
+      default:
+        return hashFunctions[function](input, len);
+    }
+  }
+  // Whether the bits of hash functions [first, hashFunctionCount) are set
+  // for the window at `input`.
+  bool bitsSetFrom(int first, const char* input, int len);
+
+  bool substringExistsPolynomial(const char* data, int dataLength,
+                                 int windowLength);
+
+  enum class HashKind { kPair, kPolynomial, kAny };
+  static HashKind kindOf(const HashFn* functions, int count);
+
+  FastModulo modulo_;  // reduces hashes modulo bitCount
+  // The engine's filters are asked for every pair of rule text and every
+  // window of a URL; when their functions are known to be the plain
+  // polynomial hash or the pair hash, they are computed inline rather than
+  // called through the virtual interface.
+  HashKind kind_;
 };
 
 }  // namespace tessul

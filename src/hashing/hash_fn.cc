@@ -19,21 +19,12 @@ uint64_t customPow(const uint64_t (*powerTable)[kPowerTableSize],
 uint64_t HashFn::operator()(const char* input, int len,
                             unsigned char leavingByte,
                             uint64_t previousHash) const {
-  const uint64_t p = static_cast<uint64_t>(static_cast<int64_t>(prime));
-  const uint64_t leavingWeight = customPow(&powerTable, usePowerTable, p, len - 1);
-  return (previousHash - leavingByte * leavingWeight) * p +
-         static_cast<unsigned char>(input[len - 1]);
+  return roll(previousHash, leavingByte,
+              static_cast<unsigned char>(input[len - 1]), leavingWeight(len));
 }
 
-// Horner's rule gives the same sum of byte * prime^(len - 1 - i) modulo 2^64
-// with one multiplication per byte and no power lookups.
 uint64_t HashFn::operator()(const char* input, int len) const {
-  const uint64_t p = static_cast<uint64_t>(static_cast<int64_t>(prime));
-  uint64_t total = 0;
-  for (int i = 0; i < len; ++i) {
-    total = total * p + static_cast<unsigned char>(input[i]);
-  }
-  return total;
+  return polynomial(input, len);
 }
 
 uint64_t HashFn2Byte::operator()(const char* input, int /*len*/,

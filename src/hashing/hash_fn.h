@@ -44,6 +44,33 @@ class HashFn {
   // String form: the hash of the `len` bytes at `input`; 0 when len <= 0.
   virtual uint64_t operator()(const char* input, int len) const;
 
+  // The polynomial hash itself, without virtual dispatch, for callers that
+  // know they hold a plain HashFn. Horner's rule gives the same sum of
+  // byte * prime^(len - 1 - i) modulo 2^64 as the power table would.
+  uint64_t polynomial(const char* input, int len) const {
+    uint64_t total = 0;
+    for (int i = 0; i < len; ++i) {
+      total = total * multiplier() + static_cast<unsigned char>(input[i]);
+    }
+    return total;
+  }
+  // prime^(len - 1): the weight of the byte that leaves a window of `len`.
+  uint64_t leavingWeight(int len) const {
+    return customPow(&powerTable, usePowerTable, multiplier(), len - 1);
+  }
+  // The next window's hash: one byte leaves on the left, one enters on the
+  // right.
+  uint64_t roll(uint64_t previousHash, unsigned char leavingByte,
+                unsigned char enteringByte, uint64_t leavingWeight) const {
+    return (previousHash - leavingByte * leavingWeight) * multiplier() +
+           enteringByte;
+  }
+
+  // The prime widened with its sign, as all arithmetic uses it.
+  uint64_t multiplier() const {
+    return static_cast<uint64_t>(static_cast<int64_t>(prime));
+  }
+
   int prime;
   bool usePowerTable;
   uint64_t powerTable[kPowerTableSize];  // prime^i; filled when usePowerTable

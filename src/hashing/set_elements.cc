@@ -29,7 +29,7 @@ NoFingerprintDomain::~NoFingerprintDomain() {
 }
 
 uint64_t NoFingerprintDomain::hash() const {
-  return domain == nullptr ? 0 : elementHashFn(domain, domainLen);
+  return domain == nullptr ? 0 : elementHashFn.polynomial(domain, domainLen);
 }
 
 bool NoFingerprintDomain::operator==(const NoFingerprintDomain& other) const {
@@ -45,7 +45,7 @@ CosmeticFilter::CosmeticFilter(const CosmeticFilter& other)
 CosmeticFilter::~CosmeticFilter() { delete[] selector; }
 
 uint64_t CosmeticFilter::hash() const {
-  return elementHashFn(selector, strlen(selector));
+  return elementHashFn.polynomial(selector, strlen(selector));
 }
 
 bool CosmeticFilter::operator==(const CosmeticFilter& other) const {
@@ -53,7 +53,7 @@ bool CosmeticFilter::operator==(const CosmeticFilter& other) const {
 }
 
 uint64_t ContextDomain::GetHash() const {
-  return elementHashFn(domain, domainLen);
+  return elementHashFn.polynomial(domain, domainLen);
 }
 
 bool ContextDomain::operator==(const ContextDomain& other) const {

@@ -1,0 +1,139 @@
+package com.velmora.tessul;
+
+/**
+ * A URL filter engine: it takes ad-blocking and tracker-blocking filter lists
+ * and answers, for each request an application is about to make, whether to
+ * block it.
+ *
+ * <pre>{@code
+ * try (TessulClient client = new TessulClient()) {
+ *   client.parseFile("/data/easylist.txt");
+ *   boolean blocked = client.matches("https://ads.example/ad.js",
+ *       TessulClient.SCRIPT, "news.example");
+ * }
+ * }</pre>
+ *
+ * <p>Every method is synchronized, so one object may be shared by several
+ * threads; calls on it then run one at a time. After {@link #close()} every
+ * method returns false. Failures to read or write files are written to the
+ * Android log under the tag "tessul_client".
+ */
+public final class TessulClient implements AutoCloseable {
+  /** Request type: a script. */
+  public static final int SCRIPT = 0x1;
+  /** Request type: an image. */
+  public static final int IMAGE = 0x2;
+  /** Request type: a style sheet. */
+  public static final int STYLESHEET = 0x4;
+  /** Request type: content handled by a browser plug-in. */
+  public static final int OBJECT = 0x8;
+  /** Request type: a request made by a script (XMLHttpRequest or fetch). */
+  public static final int XMLHTTPREQUEST = 0x10;
+  /** Request type: a request made by a browser plug-in. */
+  public static final int OBJECT_SUBREQUEST = 0x20;
+  /** Request type: a frame's document. */
+  public static final int SUBDOCUMENT = 0x40;
+  /** Request type: the page's own document. */
+  public static final int DOCUMENT = 0x80;
+  /** Request type: anything not covered by another type. */
+  public static final int OTHER = 0x100;
+  /** Request type: an XBL binding. */
+  public static final int XBL = 0x200;
+  /** The request goes to another site than the page's. */
+  public static final int THIRD_PARTY = 0x2000;
+  /** The request goes to the page's own site. */
+  public static final int FIRST_PARTY = 0x4000;
+  /** Request type: a ping or beacon. */
+  public static final int PING = 0x8000;
+  /** Request type: a font. */
+  public static final int FONT = 0x80000;
+  /** Request type: audio or video. */
+  public static final int MEDIA = 0x100000;
+  /** Request type: a WebRTC connection. */
+  public static final int WEBRTC = 0x200000;
+  /** Request type: a WebSocket connection. */
+  public static final int WEBSOCKET = 0x2000000;
+
+  static {
+    System.loadLibrary("tessul");
+  }
+
+  /** The address of the native engine; 0 once closed. */
+  private long nativeThis;
+
+  /**
+   * Creates an engine without rules.
+   *
+   * @throws OutOfMemoryError when the native engine cannot be allocated
+   */
+  public TessulClient() {
+    init();
+    if (nativeThis == 0) {
+      throw new OutOfMemoryError("Cannot allocate the native filter engine");
+    }
+  }
+
+  /** Releases the native engine. Closing again does nothing. */
+  @Override
+  public synchronized void close() {
+    deinit();
+  }
+
+  /**
+   * Adds the rules of filter lists, one rule a line. A later call adds to the
+   * rules already there.
+   *
+   * @param lists the text of one or more filter lists
+   * @return false when closed or when lists is null
+   */
+  public synchronized native boolean parse(String lists);
+
+  /**
+   * Adds the rules of a filter list file, as {@link #parse(String)} does.
+   *
+   * @param path the file's path
+   * @return false when closed, when path is null, or when the file cannot be
+   *     read (logged)
+   */
+  public synchronized native boolean parseFile(String path);
+
+  /**
+   * Saves the rules that request matching uses to an engine image file,
+   * which {@link #deserialize(String)} loads faster than lists are parsed.
+   *
+   * @param path the file's path; the file is created or replaced
+   * @return false when closed, when path is null, or when the file cannot be
+   *     written (logged)
+   */
+  public synchronized native boolean serialize(String path);
+
+  /**
+   * Replaces the engine's rules with those of an engine image file written by
+   * {@link #serialize(String)}.
+   *
+   * @param path the file's path
+   * @return false when closed or when path is null; false, logged and with
+   *     the rules unchanged when the file cannot be read or is empty; false
+   *     when the image is damaged, leaving the engine with what it could load
+   */
+  public synchronized native boolean deserialize(String path);
+
+  /**
+   * Whether a request is to be blocked.
+   *
+   * @param url the URL of the request; only http, https, ws and wss URLs are
+   *     ever blocked
+   * @param options the request's type (for example {@link #SCRIPT}), and
+   *     {@link #THIRD_PARTY} or {@link #FIRST_PARTY} when known; without
+   *     either, the party is worked out from the URL's host and domain
+   * @param domain the host of the page that makes the request; must not be
+   *     null
+   * @return true when a blocking rule applies and no exception rule does;
+   *     false when closed or when url or domain is null
+   */
+  public synchronized native boolean matches(String url, int options, String domain);
+
+  private native void init();
+
+  private native void deinit();
+}

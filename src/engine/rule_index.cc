@@ -1,0 +1,139 @@
+#include "engine/rule_index.h"
+
+#include <algorithm>
+#include <cstring>
+#include <utility>
+
+#include "engine/tessul_client.h"
+
+namespace tessul {
+
+namespace {
+
+bool isLiteral(char c) { return c != '*' && c != '^' && c != '|'; }
+
+// Characters that most URLs contain; a key made of fewer of them is rarer.
+int commonness(const char* text, int length) {
+  int common = 0;
+  for (int i = 0; i < length; ++i) {
+    common += strchr("/.:?=&-_0123456789", text[i]) != nullptr;
+  }
+  return common;
+}
+
+// The literal run of `length` bytes of the pattern with the fewest common
+// URL characters (the first such), or null when the pattern has none.
+const char* rarestLiteralRun(const char* pattern, int patternLength,
+                             int length) {
+  const char* best = nullptr;
+  int bestCommonness = length + 1;
+  int run = 0;
+  for (int i = 0; i < patternLength; ++i) {
+    run = isLiteral(pattern[i]) ? run + 1 : 0;
+    if (run < length) continue;
+    const char* start = pattern + i + 1 - length;
+    const int score = commonness(start, length);
+    if (score < bestCommonness) {
+      best = start;
+      bestCommonness = score;
+    }
+  }
+  return best;
+}
+
+}  // namespace
+
+void RuleIndex::reset() { *this = RuleIndex(keyLength_); }
+
+// Keys hold the text's bytes, the first in the lowest byte; a key is never
+// 0 since pattern text holds no NUL.
+uint64_t RuleIndex::pack(const char* text) const {
+  uint64_t key = 0;
+  memcpy(&key, text, keyLength_);
+  return key;
+}
+
+bool RuleIndex::keyOf(const Filter& rule, bool byFingerprint,
+                      uint64_t* key) const {
+  if (byFingerprint) {
+    char fingerprint[TessulClient::kFingerprintSize + 1];
+    if (!TessulClient::getFingerprint(fingerprint, rule)) return false;
+    *key = pack(fingerprint);
+    return true;
+  }
+  const char* run = rarestLiteralRun(rule.pattern, strlen(rule.pattern),
+                                     keyLength_);
+  if (run == nullptr) return false;
+  *key = pack(run);
+  return true;
+}
+
+void RuleIndex::build(const Filter* rules, int count, bool byFingerprint) {
+  reset();
+  std::vector<std::pair<uint64_t, int32_t>> keyed;
+  for (int i = 0; i < count; ++i) {
+    const Filter& rule = rules[i];
+    if (rule.pattern == nullptr || (rule.type & TypeRegex) != TypeNone) {
+      continue;  // never matches
+    }
+    uint64_t key;
+    if (keyOf(rule, byFingerprint, &key)) {
+      keyed.emplace_back(key, i);
+    } else {
+      unkeyed_.push_back(i);
+    }
+  }
+  std::sort(keyed.begin(), keyed.end());
+
+  size_t slotCount = 16;
+  while (slotCount < keyed.size() * 2) slotCount *= 2;
+  slots_.assign(slotCount, Slot{0, 0, 0});
+  for (size_t n = slotCount; n > 1; n /= 2) --shift_;
+  rulesByKey_.reserve(keyed.size());
+  Slot* current = nullptr;
+  for (const auto& [key, rule] : keyed) {
+    if (current == nullptr || current->key != key) {
+      size_t slot = slotOf(key);
+      while (slots_[slot].key != 0) slot = (slot + 1) & (slotCount - 1);
+      current = &slots_[slot];
+      *current = Slot{key, static_cast<int32_t>(rulesByKey_.size()), 0};
+    }
+    ++current->count;
+    rulesByKey_.push_back(rule);
+    presentKeys_.add(key);
+  }
+  rules_ = rules;
+  count_ = count;
+}
+
+const RuleIndex::Slot* RuleIndex::find(uint64_t key) const {
+  const size_t mask = slots_.size() - 1;
+  for (size_t slot = slotOf(key);; slot = (slot + 1) & mask) {
+    if (slots_[slot].key == key) return &slots_[slot];
+    if (slots_[slot].key == 0) return nullptr;
+  }
+}
+
+void RuleIndex::findCandidates(const char* url, int urlLength,
+                               std::vector<int>* candidates) const {
+  candidates->assign(unkeyed_.begin(), unkeyed_.end());
+  if (urlLength < keyLength_ || rulesByKey_.empty()) return;
+  const int highByte = 8 * (keyLength_ - 1);
+  uint64_t key = pack(url);
+  for (int i = 0;; ++i) {
+    const Slot* slot = presentKeys_.mayContain(key) ? find(key) : nullptr;
+    if (slot != nullptr) {
+      candidates->insert(candidates->end(), rulesByKey_.begin() + slot->first,
+                         rulesByKey_.begin() + slot->first + slot->count);
+    }
+    if (i + keyLength_ >= urlLength) break;
+    const auto next = static_cast<unsigned char>(url[i + keyLength_]);
+    key = (key >> 8) | (static_cast<uint64_t>(next) << highByte);
+  }
+  if (candidates->size() < 2) return;
+  std::sort(candidates->begin(), candidates->end());
+  candidates->erase(std::unique(candidates->begin(), candidates->end()),
+                    candidates->end());
+}
+
+}  // namespace tessul

@@ -1,0 +1,44 @@
+// ClientData: what one Java TessulClient object owns on the native side. The
+// Java object keeps its address in the `long` field nativeThis.
+#ifndef TESSUL_JNI_CLIENT_DATA_H_
+#define TESSUL_JNI_CLIENT_DATA_H_
+
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "engine/tessul_client.h"
+
+namespace tessul {
+
+struct ClientData {
+  // Parses a filter list into the engine, keeping its text.
+  bool parseList(std::string text) {
+    listText = std::move(text);
+    return client->parse(listText.c_str());
+  }
+
+  // Loads an engine image and keeps its bytes, which the loaded rules point
+  // into. The new bytes are held before the engine reads them, and the
+  // previous ones are released only after the engine has cleared itself:
+  // even a load that fails part-way (or throws) can leave rules pointing into
+  // the new bytes, and none into the old.
+  bool loadImage(std::vector<char> image) {
+    std::vector<char> previous = std::exchange(imageData, std::move(image));
+    return client->deserialize(imageData.data(), imageData.size());
+  }
+
+  // The text of the last filter list parsed. The engine copies what it keeps,
+  // so this only has to outlive the parse.
+  std::string listText;
+  // The bytes of the last engine image loaded.
+  std::vector<char> imageData;
+  // Declared last so that it is destroyed first: its rules may point into
+  // imageData.
+  std::unique_ptr<TessulClient> client = std::make_unique<TessulClient>();
+};
+
+}  // namespace tessul
+
+#endif  // TESSUL_JNI_CLIENT_DATA_H_
