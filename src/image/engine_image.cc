@@ -230,6 +230,7 @@ bool TessulClient::loadImage(const char* image, size_t length) {
   }
   hostBlockCount = static_cast<int32_t>(header[kHostCountsAt]);
   hostExceptionCount = static_cast<int32_t>(header[kHostCountsAt + 1]);
+  buildRuleIndexes();
   return loadHashSets(*this, in, header + kSetLengthsAt);
 }
 
