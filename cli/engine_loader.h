@@ -1,0 +1,49 @@
+// The engine of one run, built from the filter lists and the engine image
+// named on the command line, or from the bundled lists.
+#ifndef TESSUL_CLI_ENGINE_LOADER_H_
+#define TESSUL_CLI_ENGINE_LOADER_H_
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "engine/tessul_client.h"
+
+namespace tessul {
+namespace cli {
+
+struct EngineSources {
+  std::vector<std::string> lists;    // parsed in this order
+  std::optional<std::string> image;  // loaded before the lists
+};
+
+// An engine together with the image bytes its loaded rules point into.
+class LoadedEngine {
+ public:
+  // Loads the image, if any, then parses each list into the same engine;
+  // with neither, parses the bundled lists. With `preserveRules`, parsed
+  // rules keep their lines for printing (at a cost in memory). The engine's
+  // notes on standard output about unrecognised rule options never mix
+  // with the answers: those on the user's lists go to standard error, those
+  // on the bundled lists nowhere. Throws Failure for a file that cannot be
+  // read and for an image that does not load.
+  LoadedEngine(const EngineSources& sources, bool preserveRules);
+
+  TessulClient& client() { return client_; }
+
+ private:
+  void loadImage(const std::string& path);
+
+  std::string image_;  // declared first, so that it outlives client_
+  TessulClient client_;
+};
+
+// The bundled lists, EasyList then EasyPrivacy: installed beside the
+// program (<prefix>/share/tessul), or in the source tree's data/ when the
+// program runs from its build tree.
+std::vector<std::string> bundledListPaths();
+
+}  // namespace cli
+}  // namespace tessul
+
+#endif  // TESSUL_CLI_ENGINE_LOADER_H_

@@ -1,0 +1,139 @@
+#include "cli/file_io.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "cli/cli_error.h"
+
+namespace tessul {
+namespace cli {
+
+namespace {
+
+// Closes a file descriptor that this program opened.
+class FileDescriptor {
+ public:
+  explicit FileDescriptor(int fd) : fd_(fd) {}
+  ~FileDescriptor() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  FileDescriptor(const FileDescriptor&) = delete;
+  FileDescriptor& operator=(const FileDescriptor&) = delete;
+
+  int get() const { return fd_; }
+  bool valid() const { return fd_ >= 0; }
+  // Closes now, so that a failing close (a late write error) is seen.
+  bool close() {
+    const int fd = fd_;
+    fd_ = -1;
+    return ::close(fd) == 0;
+  }
+
+ private:
+  int fd_;
+};
+
+[[noreturn]] void fail(const char* verb, const char* what,
+                       const std::string& path) {
+  const std::string reason = strerror(errno);
+  if (path == "-") {
+    const bool reading = strcmp(verb, "read") == 0;
+    throw Failure(
+        std::string("cannot ") + verb + " " + what +
+        (reading ? " from standard input: " : " to standard output: ") +
+        reason);
+  }
+  throw Failure(std::string("cannot ") + verb + " " + what + " " + path + ": " +
+                reason);
+}
+
+bool readAll(int fd, std::string* content) {
+  char buffer[1 << 16];
+  for (;;) {
+    const ssize_t count = ::read(fd, buffer, sizeof buffer);
+    if (count == 0) return true;
+    if (count < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    content->append(buffer, static_cast<size_t>(count));
+  }
+}
+
+bool isRegularFileOrMissing(const std::string& path) {
+  struct stat status;
+  if (::stat(path.c_str(), &status) != 0) return errno == ENOENT;
+  return S_ISREG(status.st_mode);
+}
+
+void writeDirectly(const std::string& path, const char* what, const char* data,
+                   size_t size) {
+  if (path == "-") {
+    if (!writeAll(STDOUT_FILENO, data, size)) fail("write", what, path);
+    return;
+  }
+  FileDescriptor file(::open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC));
+  if (!file.valid() || !writeAll(file.get(), data, size) || !file.close()) {
+    fail("write", what, path);
+  }
+}
+
+void writeByRename(const std::string& path, const char* what, const char* data,
+                   size_t size) {
+  const std::string temporary =
+      path + ".tmp-" + std::to_string(static_cast<long>(::getpid()));
+  FileDescriptor file(
+      ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+  if (!file.valid()) fail("write", what, path);
+  if (!writeAll(file.get(), data, size) || !file.close() ||
+      ::rename(temporary.c_str(), path.c_str()) != 0) {
+    const int error = errno;
+    ::unlink(temporary.c_str());
+    errno = error;
+    fail("write", what, path);
+  }
+}
+
+}  // namespace
+
+std::string readWholeFile(const std::string& path, const char* what) {
+  std::string content;
+  if (path == "-") {
+    if (!readAll(STDIN_FILENO, &content)) fail("read", what, path);
+    return content;
+  }
+  FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!file.valid() || !readAll(file.get(), &content)) {
+    fail("read", what, path);
+  }
+  return content;
+}
+
+void writeWholeFile(const std::string& path, const char* what, const char* data,
+                    size_t size) {
+  if (path != "-" && isRegularFileOrMissing(path)) {
+    writeByRename(path, what, data, size);
+  } else {
+    writeDirectly(path, what, data, size);
+  }
+}
+
+bool writeAll(int fd, const char* data, size_t size) {
+  while (size > 0) {
+    const ssize_t count = ::write(fd, data, size);
+    if (count < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    data += count;
+    size -= static_cast<size_t>(count);
+  }
+  return true;
+}
+
+}  // namespace cli
+}  // namespace tessul

@@ -1,0 +1,31 @@
+// Whole-file reading and writing for the program, with errors that name
+// the file and the reason. "-" stands for standard input or output.
+#ifndef TESSUL_CLI_FILE_IO_H_
+#define TESSUL_CLI_FILE_IO_H_
+
+#include <cstddef>
+#include <string>
+
+namespace tessul {
+namespace cli {
+
+// The whole content of the file at `path` ("-": standard input), byte for
+// byte. `what` names the file's role in the error message ("list",
+// "image", ...). Throws Failure when it cannot be read in full.
+std::string readWholeFile(const std::string& path, const char* what);
+
+// Writes `size` bytes to `path` ("-": standard output). A regular file is
+// written under a temporary name beside it and renamed into place, so it
+// is replaced only by a complete file; other files (devices, pipes) are
+// written directly. Throws Failure naming the file and the reason.
+void writeWholeFile(const std::string& path, const char* what, const char* data,
+                    size_t size);
+
+// Writes all `size` bytes to the descriptor; false with errno set when
+// that fails.
+bool writeAll(int fd, const char* data, size_t size);
+
+}  // namespace cli
+}  // namespace tessul
+
+#endif  // TESSUL_CLI_FILE_IO_H_

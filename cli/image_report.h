@@ -1,0 +1,24 @@
+// What `tessul info` tells about an engine image: the twenty values of its
+// header by name, the size of each section, and whether the engine loads
+// it. Sections are measured with the engine's own bounded record readers,
+// so a damaged image is described up to its damage, never read past.
+#ifndef TESSUL_CLI_IMAGE_REPORT_H_
+#define TESSUL_CLI_IMAGE_REPORT_H_
+
+#include <string>
+
+namespace tessul {
+namespace cli {
+
+struct ImageReport {
+  std::string text;  // the report, several lines
+  bool loads = false;
+};
+
+// Describes the image bytes; `name` is how the report names the image.
+ImageReport describeImage(const std::string& name, const std::string& image);
+
+}  // namespace cli
+}  // namespace tessul
+
+#endif  // TESSUL_CLI_IMAGE_REPORT_H_

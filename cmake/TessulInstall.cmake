@@ -1,0 +1,51 @@
+# What `cmake --install` puts under the prefix:
+#
+#   bin/tessul                          the program
+#   lib/libtessul.so*                   the library, with its SONAME links
+#   include/tessul/<subsystem>/*.h      the headers, included as
+#                                       "engine/tessul_client.h"
+#   lib/cmake/tessul/                   the package: find_package(tessul)
+#                                       gives the target tessul::tessul
+#   share/tessul/easylist.txt, easyprivacy.txt, README.md
+#                                       the bundled lists and their licences
+#   share/tessul/java/                  the Java class of the bridge
+
+include(CMakePackageConfigHelpers)
+
+set(TESSUL_INSTALL_CMAKEDIR ${CMAKE_INSTALL_LIBDIR}/cmake/tessul)
+set(TESSUL_INSTALL_DATADIR ${CMAKE_INSTALL_DATADIR}/tessul)
+
+install(TARGETS tessul EXPORT tessulTargets
+  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
+if(TARGET tessul_cli)
+  install(TARGETS tessul_cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+endif()
+
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/src/
+  DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/tessul
+  FILES_MATCHING PATTERN "*.h")
+
+install(FILES
+  ${TESSUL_DATA_DIR}/easylist.txt
+  ${TESSUL_DATA_DIR}/easyprivacy.txt
+  ${TESSUL_DATA_DIR}/README.md
+  DESTINATION ${TESSUL_INSTALL_DATADIR})
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/java/
+  DESTINATION ${TESSUL_INSTALL_DATADIR}/java
+  FILES_MATCHING PATTERN "*.java")
+
+install(EXPORT tessulTargets
+  NAMESPACE tessul::
+  DESTINATION ${TESSUL_INSTALL_CMAKEDIR})
+configure_package_config_file(
+  ${PROJECT_SOURCE_DIR}/cmake/tessulConfig.cmake.in
+  ${PROJECT_BINARY_DIR}/tessulConfig.cmake
+  INSTALL_DESTINATION ${TESSUL_INSTALL_CMAKEDIR}
+  PATH_VARS TESSUL_INSTALL_DATADIR)
+write_basic_package_version_file(
+  ${PROJECT_BINARY_DIR}/tessulConfigVersion.cmake
+  COMPATIBILITY SameMinorVersion)
+install(FILES
+  ${PROJECT_BINARY_DIR}/tessulConfig.cmake
+  ${PROJECT_BINARY_DIR}/tessulConfigVersion.cmake
+  DESTINATION ${TESSUL_INSTALL_CMAKEDIR})

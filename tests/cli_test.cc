@@ -1,0 +1,842 @@
+// The tessul program, run as its users run it: real lists, real requests,
+// every output format and every way a run can fail. The expected answers
+// come from the engine itself, linked into this test, or from reading the
+// bundled lists.
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <pty.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <optional>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "engine/tessul_client.h"
+#include "test_support.h"
+
+namespace tessul {
+namespace {
+
+using testing::readRequests;
+
+constexpr char kGtmUrl[] = "https://www.googletagmanager.com/gtm.js";
+
+std::string readFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream content;
+  content << in.rdbuf();
+  return content.str();
+}
+
+void writeFile(const std::string& path, const std::string& content) {
+  std::ofstream(path, std::ios::binary) << content;
+}
+
+::testing::AssertionResult contains(const std::string& text,
+                                    const std::string& part) {
+  if (text.find(part) != std::string::npos) {
+    return ::testing::AssertionSuccess();
+  }
+  return ::testing::AssertionFailure() << "no \"" << part << "\" in:\n" << text;
+}
+
+::testing::AssertionResult containsMatch(const std::string& text,
+                                         const std::string& pattern) {
+  if (std::regex_search(text, std::regex(pattern))) {
+    return ::testing::AssertionSuccess();
+  }
+  return ::testing::AssertionFailure() << "no match for " << pattern << " in:\n"
+                                       << text;
+}
+
+std::vector<std::string> lines(const std::string& text) {
+  std::vector<std::string> result;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) result.push_back(line);
+  return result;
+}
+
+std::vector<std::string> fields(const std::string& line) {
+  std::vector<std::string> result;
+  size_t start = 0;
+  for (size_t tab; (tab = line.find('\t', start)) != std::string::npos;
+       start = tab + 1) {
+    result.push_back(line.substr(start, tab - start));
+  }
+  result.push_back(line.substr(start));
+  return result;
+}
+
+// ---------------------------------------------------------------------------
+// Running the program.
+
+struct Outcome {
+  int status = -1;  // exit status, or 128 + signal
+  std::string out;
+  std::string err;
+};
+
+// Each test gets a directory of its own for lists, images and the captured
+// streams of the program.
+class CliTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/tessul-cli-test-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    dir_ = pattern;
+  }
+  void TearDown() override { std::filesystem::remove_all(dir_); }
+
+  std::string path(const std::string& name) const { return dir_ + "/" + name; }
+
+  std::string file(const std::string& name, const std::string& content) {
+    writeFile(path(name), content);
+    return path(name);
+  }
+
+  // Runs the program with `input` on standard input; standard output goes
+  // to `stdoutPath` when given, else it is captured.
+  Outcome run(const std::vector<std::string>& args,
+              const std::string& input = "",
+              const std::string& stdoutPath = "") {
+    const std::string in = file(".stdin", input);
+    const std::string out = stdoutPath.empty() ? path(".stdout") : stdoutPath;
+    const std::string err = path(".stderr");
+    std::vector<char*> argv = argumentVector(args);
+    const pid_t pid = fork();
+    if (pid == 0) {
+      redirect(in.c_str(), O_RDONLY, STDIN_FILENO);
+      redirect(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, STDOUT_FILENO);
+      redirect(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, STDERR_FILENO);
+      execv(TESSUL_PROGRAM, argv.data());
+      _exit(127);
+    }
+    Outcome result;
+    result.status = waitForExit(pid);
+    if (stdoutPath.empty()) result.out = readFile(out);
+    result.err = readFile(err);
+    return result;
+  }
+
+  // Runs the program with standard error on a new pseudo-terminal; returns
+  // what the terminal received, or nullopt when the system has none.
+  std::optional<std::string> runWithTerminal(
+      const std::vector<std::string>& args) {
+    int terminal = -1, program = -1;
+    if (openpty(&terminal, &program, nullptr, nullptr, nullptr) != 0) {
+      return std::nullopt;
+    }
+    std::vector<char*> argv = argumentVector(args);
+    const std::string out = path(".stdout");
+    const pid_t pid = fork();
+    if (pid == 0) {
+      redirect(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, STDOUT_FILENO);
+      dup2(program, STDERR_FILENO);
+      execv(TESSUL_PROGRAM, argv.data());
+      _exit(127);
+    }
+    close(program);
+    std::string screen;
+    char buffer[4096];
+    for (ssize_t count; (count = read(terminal, buffer, sizeof buffer)) > 0;) {
+      screen.append(buffer, count);  // ends with EIO once the program is gone
+    }
+    close(terminal);
+    EXPECT_EQ(waitForExit(pid), 0);
+    return screen;
+  }
+
+  std::string dir_;
+  std::vector<std::string> storage_;
+
+ private:
+  std::vector<char*> argumentVector(const std::vector<std::string>& args) {
+    storage_ = args;
+    storage_.insert(storage_.begin(), TESSUL_PROGRAM);
+    std::vector<char*> argv;
+    for (std::string& arg : storage_) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    return argv;
+  }
+
+  static void redirect(const char* file, int flags, int target) {
+    const int fd = open(file, flags, 0644);
+    if (fd < 0 || dup2(fd, target) < 0) _exit(126);
+    close(fd);
+  }
+
+  static int waitForExit(pid_t pid) {
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  }
+};
+
+// ---------------------------------------------------------------------------
+// A strict JSON reader for the objects the program writes: flat objects of
+// strings and nulls without white space. Whatever it accepts is valid JSON
+// (RFC 8259, with well-formed UTF-8).
+
+using JsonObject = std::map<std::string, std::optional<std::string>>;
+
+// One UTF-8 sequence decoded by value, so that overlong forms, surrogates
+// and values past U+10FFFF are caught; 0 when malformed.
+size_t decodeUtf8(std::string_view text, size_t at, uint32_t* code) {
+  const unsigned char lead = text[at];
+  const size_t length = lead >= 0xF0   ? 4
+                        : lead >= 0xE0 ? 3
+                        : lead >= 0xC0 ? 2
+                                       : 0;
+  if (length == 0 || lead >= 0xF8 || at + length > text.size()) return 0;
+  uint32_t value = lead & (0x7F >> length);
+  for (size_t i = 1; i < length; ++i) {
+    const unsigned char next = text[at + i];
+    if ((next & 0xC0) != 0x80) return 0;
+    value = value << 6 | (next & 0x3F);
+  }
+  static const uint32_t kSmallest[] = {0, 0, 0x80, 0x800, 0x10000};
+  if (value < kSmallest[length] || value > 0x10FFFF ||
+      (value >= 0xD800 && value <= 0xDFFF)) {
+    return 0;
+  }
+  *code = value;
+  return length;
+}
+
+void appendUtf8(std::string* out, uint32_t code) {
+  if (code < 0x80) {
+    *out += static_cast<char>(code);
+  } else if (code < 0x800) {
+    *out += static_cast<char>(0xC0 | code >> 6);
+    *out += static_cast<char>(0x80 | (code & 0x3F));
+  } else if (code < 0x10000) {
+    *out += static_cast<char>(0xE0 | code >> 12);
+    *out += static_cast<char>(0x80 | (code >> 6 & 0x3F));
+    *out += static_cast<char>(0x80 | (code & 0x3F));
+  } else {
+    *out += static_cast<char>(0xF0 | code >> 18);
+    *out += static_cast<char>(0x80 | (code >> 12 & 0x3F));
+    *out += static_cast<char>(0x80 | (code >> 6 & 0x3F));
+    *out += static_cast<char>(0x80 | (code & 0x3F));
+  }
+}
+
+class JsonReader {
+ public:
+  explicit JsonReader(std::string_view text) : text_(text) {}
+
+  std::optional<JsonObject> readObject() {
+    JsonObject object;
+    if (!take('{')) return std::nullopt;
+    do {
+      std::string key;
+      std::optional<std::string> value;
+      if (!readString(&key) || !take(':') || !readValue(&value)) {
+        return std::nullopt;
+      }
+      object[key] = value;
+    } while (take(','));
+    if (!take('}') || at_ != text_.size()) return std::nullopt;
+    return object;
+  }
+
+ private:
+  bool take(char c) {
+    if (at_ >= text_.size() || text_[at_] != c) return false;
+    ++at_;
+    return true;
+  }
+
+  bool readValue(std::optional<std::string>* value) {
+    if (text_.substr(at_, 4) == "null") {
+      at_ += 4;
+      value->reset();
+      return true;
+    }
+    std::string text;
+    if (!readString(&text)) return false;
+    *value = text;
+    return true;
+  }
+
+  bool readString(std::string* out) {
+    if (!take('"')) return false;
+    while (at_ < text_.size()) {
+      const unsigned char c = text_[at_];
+      if (c == '"') {
+        ++at_;
+        return true;
+      }
+      if (c < 0x20) return false;
+      if (c == '\\') {
+        ++at_;
+        if (!readEscape(out)) return false;
+      } else if (c < 0x80) {
+        *out += static_cast<char>(c);
+        ++at_;
+      } else {
+        uint32_t code = 0;
+        const size_t length = decodeUtf8(text_, at_, &code);
+        if (length == 0) return false;
+        out->append(text_.substr(at_, length));
+        at_ += length;
+      }
+    }
+    return false;
+  }
+
+  bool readEscape(std::string* out) {
+    if (at_ >= text_.size()) return false;
+    const char c = text_[at_++];
+    static const std::map<char, char> kSimple = {
+        {'"', '"'},  {'\\', '\\'}, {'/', '/'},  {'b', '\b'},
+        {'f', '\f'}, {'n', '\n'},  {'r', '\r'}, {'t', '\t'}};
+    if (kSimple.count(c)) {
+      *out += kSimple.at(c);
+      return true;
+    }
+    uint32_t code = 0;
+    if (c != 'u' || !readHex4(&code)) return false;
+    if (code >= 0xDC00 && code <= 0xDFFF) return false;
+    if (code >= 0xD800 && code <= 0xDBFF) {
+      uint32_t low = 0;
+      if (!take('\\') || !take('u') || !readHex4(&low) || low < 0xDC00 ||
+          low > 0xDFFF) {
+        return false;
+      }
+      code = 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00);
+    }
+    appendUtf8(out, code);
+    return true;
+  }
+
+  bool readHex4(uint32_t* code) {
+    if (text_.size() - at_ < 4) return false;
+    for (int i = 0; i < 4; ++i) {
+      const char c = text_[at_++];
+      const int digit = isdigit(c)               ? c - '0'
+                        : (c >= 'a' && c <= 'f') ? c - 'a' + 10
+                        : (c >= 'A' && c <= 'F') ? c - 'A' + 10
+                                                 : -1;
+      if (digit < 0) return false;
+      *code = *code << 4 | digit;
+    }
+    return true;
+  }
+
+  std::string_view text_;
+  size_t at_ = 0;
+};
+
+std::vector<JsonObject> readJsonLines(const std::string& text) {
+  std::vector<JsonObject> objects;
+  for (const std::string& line : lines(text)) {
+    std::optional<JsonObject> object = JsonReader(line).readObject();
+    EXPECT_TRUE(object.has_value()) << "not valid JSON: " << line;
+    if (object) objects.push_back(*object);
+  }
+  return objects;
+}
+
+TEST(JsonReaderTest, AcceptsOnlyValidJson) {
+  EXPECT_TRUE(
+      JsonReader(R"({"a":"x\u00e9\ud83d\ude00","b":null})").readObject());
+  EXPECT_FALSE(JsonReader("{\"a\":\"tab\there\"}").readObject());
+  EXPECT_FALSE(JsonReader("{\"a\":\"\xff\"}").readObject());
+  EXPECT_FALSE(JsonReader("{\"a\":\"\xc0\xaf\"}").readObject());  // overlong
+  EXPECT_FALSE(JsonReader(R"({"a":"\ude00"})").readObject());  // lone low half
+  EXPECT_FALSE(JsonReader(R"({"a":"\q"})").readObject());
+  EXPECT_FALSE(JsonReader(R"({"a":"x"} )").readObject());
+}
+
+// ---------------------------------------------------------------------------
+// The README's main job and checks against the bundled lists.
+
+TEST_F(CliTest, ReadmeMainJobAnswersFromTheBundledLists) {
+  // EasyPrivacy has the line /gtm.js.
+  const Outcome result = run({"check", kGtmUrl});
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.out, std::string("block\t") + kGtmUrl + "\t/gtm.js\t\n");
+  // The engine's notes on the bundled lists are not shown.
+  EXPECT_EQ(result.err, "");
+}
+
+TEST_F(CliTest, PrintsTheRulesThatDecidedEachUrlInOrder) {
+  const Outcome result =
+      run({"check", "--type", "script", "--page", "foo.com", kGtmUrl,
+           "https://gatr.hit.gemius.pl/gstream.js", "https://example.com/",
+           "https://rolloid.net/wp-content/plugins/advanced-ads-responsive"});
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.out,
+            std::string("block\t") + kGtmUrl + "\t/gtm.js\t\n" +
+                "allow\thttps://gatr.hit.gemius.pl/gstream.js\t"
+                "||gemius.pl^$third-party\t@@||gemius.pl/gstream.js\n"
+                "allow\thttps://example.com/\t\t\n"
+                "block\thttps://rolloid.net/wp-content/plugins/"
+                "advanced-ads-responsive\t/advanced-ads-$script,stylesheet,"
+                "domain=~transinfo.pl|~wordpress.org\t\n");
+}
+
+TEST_F(CliTest, TypeAndPageDecideWhichRulesApply) {
+  const std::string advancedAds =
+      "https://rolloid.net/wp-content/plugins/advanced-ads-responsive";
+  // /advanced-ads-$script,stylesheet,... applies to scripts only, and a
+  // request of unknown kind meets only rules that name no kind.
+  EXPECT_EQ(fields(run({"check", "--type", "image", advancedAds}).out)[0],
+            "allow");
+  EXPECT_EQ(fields(run({"check", advancedAds}).out)[0], "allow");
+  EXPECT_EQ(fields(run({"check", "--type", "script", advancedAds}).out)[0],
+            "block");
+
+  // ||clicktale.net^$third-party: the page host decides the party.
+  const std::string clicktale =
+      "http://cdn.clicktale.net/www/ChangeMonitor-latest.js";
+  EXPECT_EQ(run({"check", "--page", "www.zdnet.com", clicktale}).out,
+            "block\t" + clicktale + "\t||clicktale.net^$third-party\t\n");
+  EXPECT_EQ(run({"check", "--page", "clicktale.net", clicktale}).out,
+            "allow\t" + clicktale + "\t\t\n");
+
+  // The exception @@||track.adform.net/...$script,domain=sky.it holds on
+  // sky.it pages only.
+  const std::string adform =
+      "https://track.adform.net/serving/scripts/trackpoint";
+  EXPECT_EQ(
+      run({"check", "--type", "script", "--page", "www.sky.it", adform}).out,
+      "allow\t" + adform +
+          "\t||adform.net^\t@@||track.adform.net/serving/scripts/"
+          "trackpoint$script,domain=sky.it\n");
+  EXPECT_EQ(
+      run({"check", "--type", "script", "--page", "news.test", adform}).out,
+      "block\t" + adform + "\t||adform.net^\t\n");
+}
+
+// ---------------------------------------------------------------------------
+// User lists.
+
+TEST_F(CliTest, SeveralListsAddUpInOneEngine) {
+  const std::string blocks = file("blocks.txt", "||ads.test^\n");
+  const std::string exceptions = file("exceptions.txt", "@@||ads.test/ok^\n");
+  const Outcome result =
+      run({"check", "--list", blocks, "--list=" + exceptions,
+           "https://ads.test/x", "https://ads.test/ok/1", kGtmUrl});
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.out,
+            "block\thttps://ads.test/x\t||ads.test^\t\n"
+            "allow\thttps://ads.test/ok/1\t||ads.test^\t@@||ads.test/ok^\n"
+            "allow\t" +
+                std::string(kGtmUrl) + "\t\t\n");  // no bundled lists
+}
+
+TEST_F(CliTest, NotesOnUnknownRuleOptionsGoToStandardErrorOnce) {
+  const std::string list =
+      file("list.txt",
+           "||a.test^$frobnicate\n||b.test^$frobnicate,third-party\n"
+           "||c.test^\n");
+  const Outcome result =
+      run({"check", "--list", list, "https://a.test/", "https://c.test/"});
+  EXPECT_EQ(result.status, 0);
+  // A rule with an unknown option is dropped.
+  EXPECT_EQ(
+      result.out,
+      "allow\thttps://a.test/\t\t\nblock\thttps://c.test/\t||c.test^\t\n");
+  EXPECT_EQ(result.err, "Unrecognized filter option: frobnicate\n");
+}
+
+TEST_F(CliTest, FieldsKeepTheirBytesButNeverBreakTheTabSeparatedFormat) {
+  const std::string list = file("list.txt", "/a\"b\\c\n");
+  const Outcome result = run({"check", "--list", list, "https://x.test/a\"b\\c",
+                              "https://x.test/\tx\ny\r"});
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.out,
+            "block\thttps://x.test/a\"b\\c\t/a\"b\\c\t\n"
+            "allow\thttps://x.test/\\tx\\ny\\r\t\t\n");
+}
+
+// ---------------------------------------------------------------------------
+// Batches of requests.
+
+// What the engine itself answers for a request file, in the program's
+// tab-separated format.
+std::string engineAnswers(const std::string& requestFile) {
+  static TessulClient* engine = [] {
+    auto* parsed = new TessulClient;
+    parsed->parse(testing::bundledLists().c_str(), /*preserveRules=*/true);
+    return parsed;
+  }();
+  std::string answers;
+  for (const testing::Request& request : readRequests(requestFile)) {
+    Filter* rule = nullptr;
+    Filter* exception = nullptr;
+    const bool blocked = engine->matches(
+        request.url.c_str(), testing::requestTypeOption(request.type),
+        request.pageHost.empty() ? nullptr : request.pageHost.c_str(), &rule,
+        &exception);
+    answers += std::string(blocked ? "block" : "allow") + "\t" + request.url +
+               "\t" + (rule ? rule->sourceText : "") + "\t" +
+               (exception ? exception->sourceText : "") + "\n";
+  }
+  return answers;
+}
+
+TEST_F(CliTest, RequestFilesAreAnsweredLineByLineAsTheEngineAnswers) {
+  for (const char* name : {"pageloads.tsv", "peer-dev.tsv"}) {
+    SCOPED_TRACE(name);
+    const Outcome result =
+        run({"check", "--requests", std::string(TESSUL_DATA_DIR) + "/" + name});
+    EXPECT_EQ(result.status, 0);
+    const std::string expected = engineAnswers(name);
+    EXPECT_EQ(lines(result.out).size(), readRequests(name).size());
+    EXPECT_TRUE(result.out == expected) << "the answers differ";
+    // The summary, and no progress line off a terminal.
+    EXPECT_TRUE(contains(
+        result.err, std::to_string(readRequests(name).size()) + " requests, "));
+    EXPECT_EQ(result.err.find('\r'), std::string::npos);
+  }
+}
+
+TEST_F(CliTest, RequestFileSyntax) {
+  const std::string requests =
+      "# comment\n"
+      "\n"
+      "https://ads.test/a\tscript\tpage.test\r\n"
+      "https://ads.test/b\n"
+      "https://ads.test/c\t\tads.test\n"
+      "https://ads.test/d\timage";  // no final line break
+  const std::string list = file("list.txt", "||ads.test^$third-party,script\n");
+  const Outcome result =
+      run({"check", "--list", list, "--requests", "-"}, requests);
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.out,
+            "block\thttps://ads.test/a\t||ads.test^$third-party,script\t\n"
+            "allow\thttps://ads.test/b\t\t\n"
+            "allow\thttps://ads.test/c\t\t\n"
+            "allow\thttps://ads.test/d\t\t\n");
+  EXPECT_TRUE(contains(result.err, "4 requests, 1 blocked"));
+}
+
+TEST_F(CliTest, ProgressLineOnATerminal) {
+  const std::optional<std::string> screen = runWithTerminal(
+      {"check", "--requests", std::string(TESSUL_DATA_DIR) + "/pageloads.tsv"});
+  if (!screen) GTEST_SKIP() << "no pseudo-terminal to be had";
+  EXPECT_TRUE(contains(*screen, "\rchecking requests: 0 of 1940"));
+  EXPECT_TRUE(contains(*screen, "1940 requests, "));
+  EXPECT_EQ(lines(readFile(path(".stdout"))).size(), 1940u);
+}
+
+TEST_F(CliTest, StatisticsGoToStandardError) {
+  const Outcome plain = run({"check", kGtmUrl, "https://example.com/"});
+  const Outcome withStats =
+      run({"check", "--stats", kGtmUrl, "https://example.com/"});
+  EXPECT_EQ(withStats.status, 0);
+  EXPECT_EQ(withStats.out, plain.out);
+  for (const char* name :
+       {"blockBloomFalseHits", "exceptionBloomFalseHits", "blockBloomSkips",
+        "exceptionBloomSkips", "blockHostSetSkips", "exceptionHostSetSkips"}) {
+    EXPECT_TRUE(containsMatch(withStats.err,
+                              std::string("(^|\n)") + name + " +[0-9]+\n"));
+  }
+}
+
+// ---------------------------------------------------------------------------
+// JSON.
+
+TEST_F(CliTest, JsonLinesAreValidAndCarryTheAnswers) {
+  const Outcome result =
+      run({"check", "--json", "--type", "script", "--page", "foo.com", kGtmUrl,
+           "https://gatr.hit.gemius.pl/gstream.js"});
+  EXPECT_EQ(result.status, 0);
+  const std::vector<JsonObject> objects = readJsonLines(result.out);
+  ASSERT_EQ(objects.size(), 2u);
+  EXPECT_EQ(objects[0], (JsonObject{{"decision", "block"},
+                                    {"url", kGtmUrl},
+                                    {"type", "script"},
+                                    {"page", "foo.com"},
+                                    {"rule", "/gtm.js"},
+                                    {"exception", std::nullopt}}));
+  EXPECT_EQ(objects[1].at("decision"), "allow");
+  EXPECT_EQ(objects[1].at("rule"), "||gemius.pl^$third-party");
+  EXPECT_EQ(objects[1].at("exception"), "@@||gemius.pl/gstream.js");
+}
+
+TEST_F(CliTest, JsonEscapesEveryByte) {
+  // The rule and the URL hold a quote, a backslash, control bytes, UTF-8
+  // and bytes that are not UTF-8.
+  const std::string tricky = "/q\"b\\s\x01\x1f\x7f\xc3\xa9\xe2\x82\xac\xff\xc0";
+  const std::string list = file("list.txt", tricky + "\n");
+  const std::string url = "https://x.test" + tricky + "\t\n";
+  const Outcome result =
+      run({"check", "--json", "--list", list, url, "https://y.test/"});
+  EXPECT_EQ(result.status, 0);
+  const std::vector<JsonObject> objects = readJsonLines(result.out);
+  ASSERT_EQ(objects.size(), 2u);
+  const std::string decoded =
+      "/q\"b\\s\x01\x1f\x7f\xc3\xa9\xe2\x82\xac\xef\xbf\xbd\xef\xbf\xbd";
+  EXPECT_EQ(objects[0].at("decision"), "block");
+  EXPECT_EQ(objects[0].at("url"), "https://x.test" + decoded + "\t\n");
+  EXPECT_EQ(objects[0].at("rule"), decoded);
+  EXPECT_EQ(objects[0].at("type"), std::nullopt);
+  EXPECT_EQ(objects[0].at("page"), std::nullopt);
+  EXPECT_EQ(objects[1].at("rule"), std::nullopt);
+}
+
+// ---------------------------------------------------------------------------
+// Engine images.
+
+TEST_F(CliTest, CompileWritesWhatTheJavaBridgeWrites) {
+  const Outcome result = run({"compile", "-o", path("lists.img")});
+  EXPECT_EQ(result.status, 0) << result.err;
+  TessulClient engine;
+  engine.parse(testing::bundledLists().c_str());
+  int size = 0;
+  std::unique_ptr<char[]> image(engine.serialize(&size, true, true));
+  EXPECT_TRUE(readFile(path("lists.img")) == std::string(image.get(), size));
+}
+
+TEST_F(CliTest, ImagesAnswerAsTheListsDidWithPatternsForRules) {
+  ASSERT_EQ(run({"compile", "-o", path("lists.img")}).status, 0);
+  const std::string requests = std::string(TESSUL_DATA_DIR) + "/peer-dev.tsv";
+  const Outcome fromLists = run({"check", "--requests", requests});
+  const Outcome fromImage =
+      run({"check", "--image", path("lists.img"), "--requests", requests});
+  EXPECT_EQ(fromImage.status, 0);
+  const std::vector<std::string> listAnswers = lines(fromLists.out);
+  const std::vector<std::string> imageAnswers = lines(fromImage.out);
+  ASSERT_EQ(imageAnswers.size(), listAnswers.size());
+  for (size_t i = 0; i < listAnswers.size(); ++i) {
+    const std::vector<std::string> expected = fields(listAnswers[i]);
+    const std::vector<std::string> actual = fields(imageAnswers[i]);
+    EXPECT_EQ(actual[0], expected[0]) << actual[1];
+    EXPECT_EQ(actual[1], expected[1]);
+    EXPECT_EQ(actual[2].empty(), expected[2].empty()) << actual[1];
+    EXPECT_EQ(actual[3].empty(), expected[3].empty()) << actual[1];
+  }
+  // Rules from an image are shown by their patterns.
+  EXPECT_EQ(run({"check", "--image", path("lists.img"), "--type", "script",
+                 "--page", "foo.com", "https://gatr.hit.gemius.pl/gstream.js"})
+                .out,
+            "allow\thttps://gatr.hit.gemius.pl/gstream.js\tgemius.pl^\t"
+            "gemius.pl/gstream.js\n");
+}
+
+TEST_F(CliTest, ListsAddToAnImage) {
+  const std::string image = path("small.img");
+  ASSERT_EQ(
+      run({"compile", "--list", file("a.txt", "||a.test^\n"), "-o", image})
+          .status,
+      0);
+  const Outcome result =
+      run({"check", "--image", image, "--list", file("b.txt", "||b.test^\n"),
+           "https://a.test/", "https://b.test/"});
+  EXPECT_EQ(result.out,
+            "block\thttps://a.test/\ta.test^\t\nblock\thttps://b.test/"
+            "\t||b.test^\t\n");
+}
+
+TEST_F(CliTest, InfoDescribesAnImage) {
+  const std::string list = file(
+      "list.txt", "||a.test^\nbanner-ad-x\n@@||a.test/ok\nnews.test##.ad\n");
+  ASSERT_EQ(run({"compile", "--list", list, "-o", path("plain.img")}).status,
+            0);
+  ASSERT_EQ(run({"compile", "--keep-cosmetic", "--list", list, "-o",
+                 path("cosmetic.img")})
+                .status,
+            0);
+  const Outcome plain = run({"info", path("plain.img")});
+  EXPECT_EQ(plain.status, 0);
+  EXPECT_TRUE(containsMatch(plain.out, "\n +3 elementHideCount +0\n"));
+  EXPECT_TRUE(containsMatch(plain.out, "\n +11 hostBlockCount +1\n"));
+  EXPECT_TRUE(contains(plain.out, "\nloads: yes\n"));
+  const Outcome cosmetic = run({"info", path("cosmetic.img")});
+  EXPECT_TRUE(containsMatch(cosmetic.out, "\n +3 elementHideCount +1\n"));
+
+  // The sections add up to the image.
+  size_t total = 0;
+  bool inSections = false;
+  for (const std::string& line : lines(plain.out)) {
+    if (line == "sections (bytes):") inSections = true;
+    if (inSections && line.rfind("     ", 0) == 0) {
+      total += std::stoul(line.substr(line.find_last_of(' ') + 1));
+    }
+  }
+  EXPECT_EQ(total, readFile(path("plain.img")).size());
+}
+
+TEST_F(CliTest, DamagedImagesAreReportedNotLoaded) {
+  ASSERT_EQ(run({"compile", "--list", file("list.txt", "||a.test^\n"), "-o",
+                 path("good.img")})
+                .status,
+            0);
+  const std::string good = readFile(path("good.img"));
+  const std::string truncated =
+      file("truncated.img", good.substr(0, good.size() - 10));
+  const std::string empty = file("empty.img", "");
+  const std::string garbage = file("garbage.img", "zz,qq\nnot an image at all");
+
+  const Outcome info = run({"info", truncated});
+  EXPECT_EQ(info.status, 1);
+  EXPECT_TRUE(contains(info.out, "damaged"));
+  EXPECT_TRUE(contains(info.out, "\nloads: no\n"));
+  EXPECT_EQ(info.err, "tessul: engine image " + truncated +
+                          " is damaged: it does not load\n");
+  for (const std::string& image : {truncated, empty, garbage}) {
+    SCOPED_TRACE(image);
+    const Outcome check = run({"check", "--image", image, "https://a.test/"});
+    EXPECT_EQ(check.status, 1);
+    EXPECT_EQ(check.out, "");
+    EXPECT_TRUE(contains(check.err, image));
+    EXPECT_EQ(lines(check.err).size(), 1u);
+  }
+}
+
+TEST_F(CliTest, CompileReplacesAFileOnlyWithACompleteImage) {
+  const std::string image = file("kept.img", "old content");
+  const Outcome failed =
+      run({"compile", "--list", path("missing.txt"), "-o", image});
+  EXPECT_EQ(failed.status, 1);
+  EXPECT_EQ(readFile(image), "old content");
+
+  ASSERT_EQ(
+      run({"compile", "--list", file("l.txt", "||a.test^\n"), "-o", image})
+          .status,
+      0);
+  EXPECT_EQ(run({"info", image}).status, 0);
+  // No temporary file is left beside it.
+  size_t entries = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(dir_)) {
+    entries += entry.path().filename().string()[0] != '.';
+  }
+  EXPECT_EQ(entries, 2u);  // l.txt and kept.img
+
+  const Outcome toStdout = run({"compile", "--list", path("l.txt"), "-o", "-"});
+  EXPECT_EQ(toStdout.status, 0);
+  EXPECT_TRUE(toStdout.out == readFile(image));
+}
+
+// ---------------------------------------------------------------------------
+// Failures: one line naming the problem, exit status 1, no answers.
+
+TEST_F(CliTest, FailuresNameTheProblem) {
+  const std::string good = file("good.txt", "||a.test^\n");
+  const struct {
+    std::vector<std::string> args;
+    std::string input;
+    std::string message;
+  } kCases[] = {
+      {{"check", "--type", "scripts", "https://a.test/"},
+       "",
+       "unknown request type 'scripts'"},
+      {{"check", "--list", path("missing.txt"), "https://a.test/"},
+       "",
+       "cannot read list " + path("missing.txt") + ": No such file"},
+      {{"check", "--list", dir_, "https://a.test/"},
+       "",
+       "cannot read list " + dir_ + ": Is a directory"},
+      {{"check", "--image", path("missing.img"), "https://a.test/"},
+       "",
+       "cannot read image " + path("missing.img")},
+      {{"check", "--requests", path("missing.tsv")},
+       "",
+       "cannot read requests " + path("missing.tsv")},
+      {{"check", "--list", good, "--requests", "-"},
+       "https://a.test/\tscript\nhttps://a.test/\tvideo\n",
+       "standard input:2: unknown request type 'video'"},
+      {{"check", "--list", good, "--requests", "-"},
+       "https://a.test/\tscript\tp.test\textra\n",
+       "standard input:1: more than three tab-separated fields"},
+      {{"check", "--list", good, "--requests", "-"},
+       "\tscript\n",
+       "standard input:1: no URL"},
+      {{"check", "--list", good, "--requests", "-"},
+       std::string("https://a.test/\0x\n", 17),
+       "standard input:1: a NUL byte"},
+      {{"compile", "--list", good, "-o", path("no/such/dir.img")},
+       "",
+       "cannot write image " + path("no/such/dir.img")},
+      {{"info", path("missing.img")}, "", "cannot read image"},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.message);
+    const Outcome result = run(c.args, c.input);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.out, "");
+    EXPECT_TRUE(contains(result.err, c.message));
+    EXPECT_EQ(result.err.rfind("tessul: ", 0), 0u);
+    EXPECT_EQ(lines(result.err).size(), 1u) << result.err;
+  }
+}
+
+TEST_F(CliTest, AWriteErrorIsAFailure) {
+  const Outcome result = run({"check", kGtmUrl}, "", "/dev/full");
+  EXPECT_EQ(result.status, 1);
+  EXPECT_TRUE(contains(result.err, "cannot write the answers: No space left"));
+  EXPECT_EQ(run({"--help"}, "", "/dev/full").status, 1);
+}
+
+TEST_F(CliTest, BadUsageShowsTheUsageLine) {
+  const std::vector<std::vector<std::string>> kCases = {
+      {},
+      {"frobnicate"},
+      {"check"},
+      {"check", "--frobnicate", "https://a.test/"},
+      {"check", "--list"},
+      {"check", "--json=yes", "https://a.test/"},
+      {"check", "--image", "a", "--image", "b", "https://a.test/"},
+      {"check", "--requests", "-", "https://a.test/"},
+      {"check", "--requests", "-", "--type", "script"},
+      {"check", "--keep-cosmetic", "https://a.test/"},
+      {"compile"},
+      {"compile", "--json", "-o", "x.img"},
+      {"compile", "-o", "x.img", "extra"},
+      {"info"},
+      {"info", "a.img", "b.img"},
+  };
+  for (const std::vector<std::string>& args : kCases) {
+    SCOPED_TRACE(args.empty() ? "(none)" : args[0]);
+    const Outcome result = run(args);
+    EXPECT_EQ(result.status, 2);
+    EXPECT_EQ(result.out, "");
+    const std::vector<std::string> message = lines(result.err);
+    ASSERT_EQ(message.size(), 2u) << result.err;
+    EXPECT_EQ(message[0].rfind("tessul: ", 0), 0u);
+    const std::string usage =
+        "usage: tessul " + (args.empty() || args[0] == "frobnicate"
+                                ? "check|compile|info"
+                                : args[0]);
+    EXPECT_EQ(message[1].rfind(usage, 0), 0u) << message[1];
+  }
+}
+
+TEST_F(CliTest, HelpEverywhere) {
+  const struct {
+    std::vector<std::string> args;
+    std::string start;
+  } kCases[] = {
+      {{"--help"}, "usage: tessul check|compile|info"},
+      {{"help"}, "usage: tessul check|compile|info"},
+      {{"check", "--help"}, "usage: tessul check"},
+      {{"check", "https://a.test/", "-h"}, "usage: tessul check"},
+      {{"compile", "--help"}, "usage: tessul compile"},
+      {{"info", "--help"}, "usage: tessul info"},
+  };
+  for (const auto& c : kCases) {
+    const Outcome result = run(c.args);
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out.rfind(c.start, 0), 0u) << result.out;
+    EXPECT_EQ(result.err, "");
+  }
+  EXPECT_TRUE(contains(run({"check", "--help"}).out, "object-subrequest"));
+}
+
+}  // namespace
+}  // namespace tessul
