@@ -80,9 +80,8 @@ bool TessulClient::hasMatchingFilters(Filter* filters, int count,
                                       Filter** matchedFilter) {
   for (int i = 0; i < count; ++i) {
     Filter& rule = filters[i];
-    if (rule.matches(input, inputLen, contextOptions, contextDomain,
-                     inputBloomFilter, inputHost, inputHostLen) &&
-        tagEnabled(rule)) {
+    if (ruleApplies(rule, input, inputLen, contextOptions, contextDomain,
+                    inputBloomFilter, inputHost, inputHostLen)) {
       if (matchedFilter) *matchedFilter = &rule;
       return true;
     }
@@ -102,9 +101,8 @@ bool TessulClient::isHostAnchoredHashSetMiss(
   forEachCandidateDomain(inputHost, inputHostLen, [&](const char* host, int length) {
     Filter probe(host, length, nullptr, host, length, nullptr, 0);
     applying = set->FindIf(probe, [&](Filter& rule) {
-      return rule.matches(input, inputLen, contextOptions, contextDomain,
-                          nullptr, inputHost, inputHostLen) &&
-             tagEnabled(rule);
+      return ruleApplies(rule, input, inputLen, contextOptions, contextDomain,
+                         nullptr, inputHost, inputHostLen);
     });
     return applying != nullptr;
   });
@@ -189,24 +187,15 @@ TessulClient::Request TessulClient::makeRequest(const char* input,
   return request;
 }
 
-// The pairs serve only to reject rules early, so they are made when the
-// first rule of a request is tried, and not at all when no rule is.
-BloomFilter* TessulClient::pairBloomFilter(const Request& request) {
-  if (!pairsReady_) {
-    pairBloomFilter_.clear();
-    pairBloomFilter_.addEveryWindow(request.input, request.inputLen, 2);
-    pairsReady_ = true;
-  }
-  return &pairBloomFilter_;
-}
-
 bool TessulClient::searchSide(const Side& side, const Request& request,
                               Filter** matchedFilter) {
+  // No filter of the URL's byte pairs is made for the rules tried: the rule
+  // indexes already leave only rules whose literal text is in the URL, and
+  // filling such a filter for every request cost more than it saved.
   auto tryRules = [&](Filter* rules, int count) {
-    return hasMatchingFilters(
-        rules, count, request.input, request.inputLen, request.options,
-        request.contextDomain, count > 0 ? pairBloomFilter(request) : nullptr,
-        request.host, request.hostLen, matchedFilter);
+    return hasMatchingFilters(rules, count, request.input, request.inputLen,
+                              request.options, request.contextDomain, nullptr,
+                              request.host, request.hostLen, matchedFilter);
   };
   // Domain-bound rules are tried only when the page's domain can concern
   // them: included domains when it is listed, excluded ones when it is not.
@@ -263,17 +252,16 @@ bool TessulClient::hasMatchingIndexedRule(Filter* rules, int count,
                                           const Request& request,
                                           Filter** matchedFilter) {
   if (!index.isFor(rules, count)) {
-    return hasMatchingFilters(
-        rules, count, request.input, request.inputLen, request.options,
-        request.contextDomain, count > 0 ? pairBloomFilter(request) : nullptr,
-        request.host, request.hostLen, matchedFilter);
+    return hasMatchingFilters(rules, count, request.input, request.inputLen,
+                              request.options, request.contextDomain, nullptr,
+                              request.host, request.hostLen, matchedFilter);
   }
   index.findCandidates(request.input, request.inputLen, &candidates_);
   for (int position : candidates_) {
     Filter& rule = rules[position];
-    if (rule.matches(request.input, request.inputLen, request.options,
-                     request.contextDomain, pairBloomFilter(request),
-                     request.host, request.hostLen) &&        tagEnabled(rule)) {
+    if (ruleApplies(rule, request.input, request.inputLen, request.options,
+                    request.contextDomain, nullptr, request.host,
+                    request.hostLen)) {
       if (matchedFilter) *matchedFilter = &rule;
       return true;
     }
@@ -291,7 +279,6 @@ bool TessulClient::matches(const char* input, FilterOption contextOptions,
   if (!isBlockableProtocol(input, inputLen)) return false;
   const Request request =
       makeRequest(input, inputLen, contextOptions, contextDomain);
-  pairsReady_ = false;
   if (!searchSide(blockSide(), request, matchedFilter)) return false;
   return !searchSide(exceptionSide(), request, matchedExceptionFilter);
 }

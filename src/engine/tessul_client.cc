@@ -6,10 +6,7 @@
 
 namespace tessul {
 
-TessulClient::TessulClient()
-    : pairBloomFilter_(10, 1024, &twoByteHashFn, 1) {
-  candidates_.reserve(256);
-}
+TessulClient::TessulClient() { candidates_.reserve(256); }
 
 TessulClient::~TessulClient() { clear(); }
 
@@ -74,7 +71,15 @@ bool TessulClient::tagExists(const std::string& tag) const {
   return enabledTags.count(tag) > 0;
 }
 
-bool TessulClient::tagEnabled(const Filter& rule) const {
+bool TessulClient::ruleApplies(Filter& rule, const char* input, int inputLen,
+                               FilterOption contextOptions,
+                               const char* contextDomain,
+                               BloomFilter* inputBloomFilter,
+                               const char* inputHost, int inputHostLen) const {
+  if (!rule.matches(input, inputLen, contextOptions, contextDomain,
+                    inputBloomFilter, inputHost, inputHostLen)) {
+    return false;
+  }
   return rule.tagLen <= 0 ||
          enabledTags.find(std::string_view(rule.tagText, rule.tagLen)) !=
              enabledTags.end();

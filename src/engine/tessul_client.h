@@ -182,21 +182,22 @@ class TessulClient {
   Side exceptionSide();
   Request makeRequest(const char* input, int inputLen,
                       FilterOption contextOptions, const char* contextDomain);
-  bool tagEnabled(const Filter& rule) const;
+  // Whether the rule matches the request and its tag, if any, is enabled.
+  bool ruleApplies(Filter& rule, const char* input, int inputLen,
+                   FilterOption contextOptions, const char* contextDomain,
+                   BloomFilter* inputBloomFilter, const char* inputHost,
+                   int inputHostLen) const;
   // Steps of matches() for one side; true when a rule of the side applies.
   bool searchSide(const Side& side, const Request& request,
                   Filter** matchedFilter);
   // hasMatchingFilters() over the rules that `index` finds for the URL.
   bool hasMatchingIndexedRule(Filter* rules, int count, const RuleIndex& index,
                               const Request& request, Filter** matchedFilter);
-  BloomFilter* pairBloomFilter(const Request& request);
   void buildRuleIndexes();
   bool loadImage(const char* image, size_t length);
 
-  // Scratch of matches(): the URL's adjacent byte pairs, and the positions
-  // of candidate rules. Made once so that matching allocates nothing.
-  BloomFilter pairBloomFilter_;
-  bool pairsReady_ = false;  // pairBloomFilter_ holds the current URL's pairs
+  // Scratch of matches(): the positions of candidate rules, reserved once so
+  // that matching allocates nothing.
   std::vector<int> candidates_;
   // Indexes of the large rule arrays: by fingerprint, and by a literal run of
   // four bytes for the rules without fingerprint.

@@ -177,6 +177,13 @@ class Filter {
   bool domainsReady = false;
 
  private:
+  // The parts of matches(): option bits and party, the pattern, and the
+  // domain list.
+  bool matchesOptionBits(FilterOption contextOptions) const;
+  bool matchesPattern(const char* input, int inputLen,
+                      BloomFilter* inputBloomFilter, const char* inputHost,
+                      int inputHostLen);
+  bool matchesDomainList(const char* contextDomain);
   int measuredAnchorHostLen() const;
   bool matchesAnchoredHost(const char* input, BloomFilter* inputBloomFilter,
                            const char* inputHost, int inputHostLen);

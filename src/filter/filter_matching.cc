@@ -23,11 +23,22 @@ bool Filter::matches(const char* input, FilterOption contextOptions,
                  contextDomain, inputBloomFilter, inputHost, inputHostLen);
 }
 
+// The cheap tests come first: the option bits, then the pattern, and the
+// domain list, which costs a few hash lookups, last. All must hold, so the
+// order does not change the answer.
 bool Filter::matches(const char* input, int inputLen,
                      FilterOption contextOptions, const char* contextDomain,
                      BloomFilter* inputBloomFilter, const char* inputHost,
                      int inputHostLen) {
-  if (!matchesOptions(input, contextOptions, contextDomain)) return false;
+  return matchesOptionBits(contextOptions) &&
+         matchesPattern(input, inputLen, inputBloomFilter, inputHost,
+                        inputHostLen) &&
+         matchesDomainList(contextDomain);
+}
+
+bool Filter::matchesPattern(const char* input, int inputLen,
+                            BloomFilter* inputBloomFilter,
+                            const char* inputHost, int inputHostLen) {
   if (pattern == nullptr) return false;
   if (patternLen == -1) patternLen = static_cast<int32_t>(strlen(pattern));
   if (has(type, TypeRegex)) return false;
@@ -98,6 +109,10 @@ bool Filter::matchesSegments(const char* input, int inputLen,
 
 bool Filter::matchesOptions(const char* /*input*/, FilterOption contextOptions,
                             const char* contextDomain) {
+  return matchesOptionBits(contextOptions) && matchesDomainList(contextDomain);
+}
+
+bool Filter::matchesOptionBits(FilterOption contextOptions) const {
   if (has(options, kUnsupportedMask)) return false;
   // A document request only matches rules that ask for documents.
   if (has(contextOptions, OptDocument) && !has(options, OptDocument)) {
@@ -115,21 +130,20 @@ bool Filter::matchesOptions(const char* /*input*/, FilterOption contextOptions,
   } else if (has(options | negatedOptions, kRequestTypeMask)) {
     return false;  // a request of unspecified kind: rules naming no kind
   }
-  if (contextDomain != nullptr && domainText != nullptr &&
-      !contextDomainMatchesFilter(contextDomain)) {
-    return false;
-  }
   // Party: third-party and ~first-party rules skip first-party requests;
   // first-party and ~third-party rules skip third-party requests.
   if (has(contextOptions, OptFirstParty) &&
       (has(options, OptThirdParty) || has(negatedOptions, OptFirstParty))) {
     return false;
   }
-  if (has(contextOptions, OptThirdParty) &&
-      (has(negatedOptions, OptThirdParty) || has(options, OptFirstParty))) {
-    return false;
-  }
-  return true;
+  return !(has(contextOptions, OptThirdParty) &&
+           (has(negatedOptions, OptThirdParty) || has(options, OptFirstParty)));
+}
+
+// Without a page, the domain list is not consulted.
+bool Filter::matchesDomainList(const char* contextDomain) {
+  return contextDomain == nullptr || domainText == nullptr ||
+         contextDomainMatchesFilter(contextDomain);
 }
 
 // Suffixes of the context domain that contain a '.' are looked up, longest

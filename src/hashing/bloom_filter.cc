@@ -59,18 +59,6 @@ void BloomFilter::add(const char* input, int len) {
 
 void BloomFilter::add(const char* input) { add(input, strlen(input)); }
 
-void BloomFilter::addEveryWindow(const char* data, int dataLength,
-                                 int windowLength) {
-  if (kind_ != HashKind::kPair) {
-    for (int i = 0; i + windowLength <= dataLength; ++i) {
-      add(data + i, windowLength);
-    }
-    return;
-  }
-  // The pair hash of each window, in one tight loop.
-  for (int i = 0; i + 1 < dataLength; ++i) setBit(bitIndex(hash(0, data + i, 2)));
-}
-
 bool BloomFilter::exists(const char* input) const {
   return exists(input, strlen(input));
 }

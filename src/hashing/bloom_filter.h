@@ -40,8 +40,6 @@ class BloomFilter {
 
   void add(const char* input, int len);
   void add(const char* input);  // NUL-terminated
-  // Adds every window of `windowLength` bytes of `data`.
-  void addEveryWindow(const char* data, int dataLength, int windowLength);
   // False when the string was certainly never added.
   bool exists(const char* input, int len) const {
     for (int i = 0; i < hashFunctionCount; ++i) {
