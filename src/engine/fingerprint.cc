@@ -5,6 +5,7 @@
 #include <cstring>
 #include <vector>
 
+#include "engine/presence_bits.h"
 #include "engine/tessul_client.h"
 
 namespace tessul {
@@ -21,17 +22,28 @@ uint64_t packWindow(const char* window) {
   return key;
 }
 
-// The table as sorted packed keys, built on first use.
-const std::vector<uint64_t>& badFingerprintKeys() {
-  static const std::vector<uint64_t> keys = [] {
-    std::vector<uint64_t> sorted;
+// The table as sorted packed keys, with a bit set that rules out most
+// windows before the search. Built on first use.
+struct BadFingerprintKeys {
+  BadFingerprintKeys() {
     sorted.reserve(kBadFingerprintCount);
     for (const char* entry : badFingerprints) {
       sorted.push_back(packWindow(entry));
+      present.add(sorted.back());
     }
     std::sort(sorted.begin(), sorted.end());
-    return sorted;
-  }();
+  }
+  bool contains(uint64_t key) const {
+    return present.mayContain(key) &&
+           std::binary_search(sorted.begin(), sorted.end(), key);
+  }
+
+  std::vector<uint64_t> sorted;
+  PresenceBits present{18};
+};
+
+const BadFingerprintKeys& badFingerprintKeys() {
+  static const BadFingerprintKeys keys;
   return keys;
 }
 
@@ -43,8 +55,7 @@ bool isBadFingerprint(const char* start, const char* end) {
   if (end - start != kWindow || memchr(start, '\0', kWindow) != nullptr) {
     return false;
   }
-  const std::vector<uint64_t>& keys = badFingerprintKeys();
-  return std::binary_search(keys.begin(), keys.end(), packWindow(start));
+  return badFingerprintKeys().contains(packWindow(start));
 }
 
 bool hasBadSubstring(const char* start, const char* end) {

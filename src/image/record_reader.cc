@@ -6,12 +6,19 @@ namespace tessul {
 
 namespace {
 
-// The value of a hexadecimal digit, or -1.
+// The values of hexadecimal digits by byte, -1 for other bytes.
+struct HexDigits {
+  constexpr HexDigits() : value() {
+    for (int& v : value) v = -1;
+    for (int d = 0; d < 10; ++d) value['0' + d] = d;
+    for (int d = 0; d < 6; ++d) value['a' + d] = value['A' + d] = 10 + d;
+  }
+  int value[256];
+};
+constexpr HexDigits kHexDigits;
+
 int hexDigitValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
+  return kHexDigits.value[static_cast<unsigned char>(c)];
 }
 
 // Parses the hexadecimal number at *text and advances past it. Returns 0
@@ -34,10 +41,7 @@ int parseHexNumber(const char** text, uint32_t* value) {
 }  // namespace
 
 bool hasNewlineBefore(const char* text, size_t limit) {
-  for (size_t i = 0; i < limit; ++i) {
-    if (text[i] == '\0') return true;
-  }
-  return false;
+  return memchr(text, '\0', limit) != nullptr;
 }
 
 bool RecordReader::skip(size_t length) {
@@ -47,7 +51,8 @@ bool RecordReader::skip(size_t length) {
 }
 
 bool RecordReader::readHeader(uint32_t* values, int count, int required) {
-  if (!hasNewlineBefore(current(), remaining())) return false;
+  const char* end = zeroByteAhead();
+  if (end == nullptr) return false;
   const char* p = current();
   int parsed = 0;
   for (; parsed < count; ++parsed) {
@@ -60,20 +65,16 @@ bool RecordReader::readHeader(uint32_t* values, int count, int required) {
     if (result == 0) break;
   }
   if (parsed < required) return false;
-  position_ += strlen(current()) + 1;
+  position_ = end - text_ + 1;
   return true;
 }
 
 bool RecordReader::readString(const char** text) {
-  const char* start = current();
-  for (size_t i = 0; i < remaining(); ++i) {
-    if (start[i] == '\0') {
-      *text = i == 0 ? nullptr : start;
-      position_ += i + 1;
-      return true;
-    }
-  }
-  return false;
+  const char* end = zeroByteAhead();
+  if (end == nullptr) return false;
+  *text = end == current() ? nullptr : current();
+  position_ = end - text_ + 1;
+  return true;
 }
 
 bool RecordReader::readBytes(size_t length, const char** bytes) {

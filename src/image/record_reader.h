@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 namespace tessul {
 
@@ -56,6 +57,13 @@ class RecordReader {
   bool readTag(const char** tagText, int32_t* tagLen);
 
  private:
+  // The first zero byte at or after the position, or null when none comes
+  // before the limit. memchr stops at the first match, so a trusted image's
+  // unbounded limit is never read past that byte.
+  const char* zeroByteAhead() const {
+    return static_cast<const char*>(memchr(current(), '\0', remaining()));
+  }
+
   const char* text_;
   size_t limit_;
   size_t position_ = 0;
