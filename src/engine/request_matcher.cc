@@ -111,6 +111,38 @@ bool TessulClient::isHostAnchoredHashSetMiss(
   return false;
 }
 
+void TessulClient::HostPresence::build(const HashSet<Filter>* hostSet) {
+  hosts.clear();
+  set = hostSet;
+  elementCount = hostSet == nullptr ? 0 : hostSet->elementCount;
+  if (hostSet == nullptr) return;
+  // Lookups compare anchor hosts, a missing one counting as empty.
+  for (uint32_t b = 0; b < hostSet->bucketCount; ++b) {
+    for (HashItem<Filter>* item = hostSet->buckets[b]; item; item = item->next) {
+      const Filter& rule = *item->element;
+      const char* anchorHost = rule.anchorHost ? rule.anchorHost : "";
+      const int length = rule.anchorHostLen >= 0
+                             ? rule.anchorHostLen
+                             : static_cast<int>(strlen(anchorHost));
+      hosts.add(elementHashFn.polynomial(anchorHost, length));
+    }
+  }
+}
+
+// Answers only for the set it describes, as it was when described; for any
+// other set (or none) a rule may be there.
+bool TessulClient::HostPresence::mayHaveRuleFor(const HashSet<Filter>* hostSet,
+                                                const char* host,
+                                                int hostLen) const {
+  if (hostSet == nullptr || hostSet != set ||
+      hostSet->elementCount != elementCount) {
+    return true;
+  }
+  return forEachCandidateDomain(host, hostLen, [&](const char* domain, int length) {
+    return hosts.mayContain(elementHashFn.polynomial(domain, length));
+  });
+}
+
 struct TessulClient::Request {
   const char* input;
   int inputLen;
@@ -133,6 +165,7 @@ struct TessulClient::Side {
   const RuleIndex* unfingerprintedIndex;
   BloomFilter* fingerprintBloom;
   HashSet<Filter>* hostSet;
+  const HostPresence* hostPresence;
   Filter* fingerprintedRules;
   int fingerprintedCount;
   const RuleIndex* fingerprintedIndex;
@@ -149,6 +182,7 @@ TessulClient::Side TessulClient::blockSide() {
           unfingerprintedBlockRules, unfingerprintedBlockCount,
           &unfingerprintedBlockIndex_,
           blockFingerprintBloom,     hostBlockSet,
+          &hostBlockPresence_,
           fingerprintedBlockRules,   fingerprintedBlockCount,
           &fingerprintedBlockIndex_,
           &blockBloomSkips,          &blockHostSetSkips,
@@ -162,6 +196,7 @@ TessulClient::Side TessulClient::exceptionSide() {
           unfingerprintedExceptionRules, unfingerprintedExceptionCount,
           &unfingerprintedExceptionIndex_,
           exceptionFingerprintBloom,     hostExceptionSet,
+          &hostExceptionPresence_,
           fingerprintedExceptionRules,   fingerprintedExceptionCount,
           &fingerprintedExceptionIndex_,
           &exceptionBloomSkips,          &exceptionHostSetSkips,
@@ -218,9 +253,12 @@ bool TessulClient::searchSide(const Side& side, const Request& request,
 
   // A host-only rule that applies decides without the Bloom filter, so the
   // host sets are asked first.
-  const bool hostMiss = isHostAnchoredHashSetMiss(
-      request.input, request.inputLen, side.hostSet, request.host,
-      request.hostLen, request.options, request.contextDomain, matchedFilter);
+  const bool hostMiss =
+      !side.hostPresence->mayHaveRuleFor(side.hostSet, request.host,
+                                         request.hostLen) ||
+      isHostAnchoredHashSetMiss(request.input, request.inputLen, side.hostSet,
+                                request.host, request.hostLen, request.options,
+                                request.contextDomain, matchedFilter);
   const bool bloomMiss =
       hostMiss && side.fingerprintBloom != nullptr &&
       !side.fingerprintBloom->substringExists(request.input, request.inputLen,

@@ -39,6 +39,8 @@ void TessulClient::clear() {
         &unfingerprintedBlockIndex_, &unfingerprintedExceptionIndex_}) {
     index->reset();
   }
+  hostBlockPresence_.build(nullptr);
+  hostExceptionPresence_.build(nullptr);
   release(blockFingerprintBloom);
   release(exceptionFingerprintBloom);
   release(hostBlockSet);
@@ -94,6 +96,8 @@ void TessulClient::buildRuleIndexes() {
                                    unfingerprintedBlockCount, false);
   unfingerprintedExceptionIndex_.build(unfingerprintedExceptionRules,
                                        unfingerprintedExceptionCount, false);
+  hostBlockPresence_.build(hostBlockSet);
+  hostExceptionPresence_.build(hostExceptionSet);
 }
 
 void TessulClient::initBloomFilter(BloomFilter** slot, const char* source,

@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/presence_bits.h"
 #include "engine/rule_index.h"
 #include "filter/filter.h"
 #include "hashing/bloom_filter.h"
@@ -196,6 +197,19 @@ class TessulClient {
   void buildRuleIndexes();
   bool loadImage(const char* image, size_t length);
 
+  // The hashes of the hosts in a host set, so that most lookups are answered
+  // without walking the set's chains.
+  struct HostPresence {
+    void build(const HashSet<Filter>* set);
+    // False when no rule is stored under the host or a parent domain of it.
+    bool mayHaveRuleFor(const HashSet<Filter>* set, const char* host,
+                        int hostLen) const;
+
+    const HashSet<Filter>* set = nullptr;  // the set described
+    uint32_t elementCount = 0;             // its size when described
+    PresenceBits hosts{20};
+  };
+
   // Scratch of matches(): the positions of candidate rules, reserved once so
   // that matching allocates nothing.
   std::vector<int> candidates_;
@@ -205,6 +219,8 @@ class TessulClient {
   RuleIndex fingerprintedExceptionIndex_{kFingerprintSize};
   RuleIndex unfingerprintedBlockIndex_{4};
   RuleIndex unfingerprintedExceptionIndex_{4};
+  HostPresence hostBlockPresence_;
+  HostPresence hostExceptionPresence_;
 };
 
 // Files the domains of a domain-bound rule into `set`, as views into the

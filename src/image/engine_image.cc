@@ -230,8 +230,9 @@ bool TessulClient::loadImage(const char* image, size_t length) {
   }
   hostBlockCount = static_cast<int32_t>(header[kHostCountsAt]);
   hostExceptionCount = static_cast<int32_t>(header[kHostCountsAt + 1]);
+  const bool setsLoaded = loadHashSets(*this, in, header + kSetLengthsAt);
   buildRuleIndexes();
-  return loadHashSets(*this, in, header + kSetLengthsAt);
+  return setsLoaded;
 }
 
 bool TessulClient::initHashSet(HashSet<Filter>** slot, const char* text,
