@@ -135,7 +135,10 @@ TEST(RecordEncodingTest, EmptyTextsAreWrittenAsZeroBytesAndReadAsAbsent) {
   Filter fromArray;
   size_t consumed = 0;
   ASSERT_TRUE(deserializeFilters(array.data(), array.size(), &fromArray, 1, &consumed));
-  EXPECT_EQ(fromArray.pattern, nullptr);
+  // An array rule's empty pattern stays an empty pattern, which matches
+  // everything its options allow; other texts read as absent.
+  EXPECT_EQ(fromArray.pattern, array.data() + 6);
+  EXPECT_STREQ(fromArray.pattern, "");
   EXPECT_EQ(fromArray.domainText, nullptr);
   EXPECT_EQ(fromArray.anchorHost, nullptr);
 

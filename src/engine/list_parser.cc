@@ -81,6 +81,10 @@ Store sideStore(Filter& rule, bool exception) {
 
 Store classify(Filter& rule) {
   if (rule.hasUnsupportedOptions()) return kDropped;
+  // A line the parser abandoned (too long) has no pattern and never
+  // matches. An image could not tell it from a rule whose pattern is empty,
+  // which matches every request its options allow.
+  if (rule.pattern == nullptr) return kDropped;
   const FilterType kind =
       rule.type & static_cast<FilterType>(
                       TypeElementHide | TypeElementHideException |

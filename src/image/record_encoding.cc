@@ -26,6 +26,18 @@ void writeArrayRecord(RecordWriter& out, const Filter& filter) {
   out.writeString(filter.anchorHost);
 }
 
+// A rule in an array always has a pattern, and an empty one matches every
+// request that its options allow (as "@@$script" does). Written as a lone
+// zero byte like an absent text, it is read back as the empty text at that
+// byte rather than as absent, which would match nothing: the loaded rule
+// must answer as the parsed one did.
+bool readPattern(RecordReader& in, const char** pattern) {
+  const char* start = in.current();
+  if (!in.readString(pattern)) return false;
+  if (*pattern == nullptr) *pattern = start;
+  return true;
+}
+
 bool readArrayRecord(RecordReader& in, Filter* filter) {
   filter->isBorrowed = true;  // before any text points into the image
   uint32_t header[3];
@@ -33,7 +45,7 @@ bool readArrayRecord(RecordReader& in, Filter* filter) {
   filter->type = static_cast<FilterType>(header[0]);
   filter->options = static_cast<FilterOption>(header[1]);
   filter->negatedOptions = static_cast<FilterOption>(header[2]);
-  return in.readString(&filter->pattern) &&
+  return readPattern(in, &filter->pattern) &&
          in.readTag(&filter->tagText, &filter->tagLen) &&
          in.readString(&filter->domainText) &&
          in.readString(&filter->anchorHost);

@@ -1,0 +1,103 @@
+// A whole filter list into TessulClient::parse, then the round trip through
+// an engine image: the loaded engine must write the very same image and
+// answer every request exactly as the parsed one. The requests are made
+// from the list's first lines, so that its rules have a chance to match.
+//
+// Input: one byte of flags (bit 0: preserve rule text; bit 1: parse the
+// list in two calls, the second appending; bit 2: stores of the sizes the
+// engine makes for itself rather than tiny ones), then the list.
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine_answers.h"
+#include "image_test_support.h"
+#include "engine/tessul_client.h"
+#include "fuzz_support.h"
+
+namespace tessul {
+namespace {
+
+constexpr int kDerivedUrlCount = 4;
+
+bool isLineEnd(char c) { return c == '\0' || c == '\n' || c == '\r'; }
+
+// Parses the list in one call, or in two that split it at a line end near
+// its middle.
+void parseList(TessulClient& engine, const char* list, bool preserveRules,
+               bool inTwoCalls) {
+  if (!inTwoCalls) {
+    engine.parse(list, preserveRules);
+    return;
+  }
+  const char* cut = list + strlen(list) / 2;
+  while (!isLineEnd(*cut)) ++cut;
+  engine.parse(std::string(list, cut).c_str(), preserveRules);
+  engine.parse(cut, preserveRules);
+}
+
+std::vector<std::string> requestUrls(const char* list) {
+  std::vector<std::string> urls = {"https://example.com/",
+                                   "http://ads.example.net:81/ad/banner.js?a=b"};
+  const char* line = list;
+  while (urls.size() < 2 + kDerivedUrlCount) {
+    const char* end = line;
+    while (!isLineEnd(*end)) ++end;
+    if (end > line) urls.push_back(fuzzing::urlFromRuleLine(line, end));
+    if (*end == '\0') break;
+    line = end + 1;
+  }
+  return urls;
+}
+
+// The first domain named by a domain= option of the list, or "".
+std::string firstOptionDomain(const char* list) {
+  const char* value = strstr(list, "domain=");
+  if (value == nullptr) return "";
+  value += strlen("domain=");
+  if (*value == '~') ++value;
+  return std::string(value, strcspn(value, "|,$\n\r"));
+}
+
+void requireSameAnswers(TessulClient& parsed, TessulClient& loaded,
+                        const char* list) {
+  const std::string optionDomain = firstOptionDomain(list);
+  const char* pageHosts[] = {nullptr, "example.com", optionDomain.c_str()};
+  for (const std::string& url : requestUrls(list)) {
+    for (const char* pageHost : pageHosts) {
+      for (FilterOption options : {OptScript, OptImage | OptThirdParty}) {
+        fuzzing::require(
+            testing::ask(parsed, url.c_str(), options, pageHost) ==
+                testing::ask(loaded, url.c_str(), options, pageHost),
+            "a loaded engine answers as the parsed one");
+      }
+    }
+  }
+}
+
+}  // namespace
+}  // namespace tessul
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  using namespace tessul;
+  if (size == 0) return 0;
+  const uint8_t flags = data[0];
+  const fuzzing::TerminatedCopy list(data + 1, size - 1);
+
+  TessulClient parsed;
+  if ((flags & 4) == 0) fuzzing::giveSmallStores(parsed);
+  parseList(parsed, list.c_str(), flags & 1, flags & 2);
+  const std::string image = testing::savedImage(parsed);
+  const testing::ExactCopy loadedImage(image);
+  TessulClient loaded;
+  fuzzing::require(loaded.deserialize(loadedImage.data(), loadedImage.size()),
+                   "the image of a parsed engine loads");
+  fuzzing::require(testing::savedImage(loaded) == image,
+                   "a loaded engine writes the image it was loaded from");
+  requireSameAnswers(parsed, loaded, list.c_str());
+  return 0;
+}
