@@ -184,6 +184,14 @@ TEST(FilterMatchingTest, DomainLists) {
   EXPECT_FALSE(ruleMatches(mixed, url, OptNone, "b.a.test"));
   EXPECT_FALSE(ruleMatches(mixed, url, OptNone, "x.b.a.test"));
   EXPECT_TRUE(ruleMatches(mixed, url, OptNone, "c.a.test"));
+  const char* reversed = "ad$domain=~a.test|b.a.test";
+  EXPECT_TRUE(ruleMatches(reversed, url, OptNone, "x.b.a.test"));
+  EXPECT_FALSE(ruleMatches(reversed, url, OptNone, "c.a.test"));
+  // Odd dots: every suffix after a '.' that still holds one is a candidate.
+  EXPECT_TRUE(ruleMatches("ad$domain=.test", url, OptNone, "a..test"));
+  EXPECT_TRUE(ruleMatches("ad$domain=test.", url, OptNone, "a.test."));
+  EXPECT_TRUE(ruleMatches("ad$domain=a.test", url, OptNone, ".a.test"));
+  EXPECT_FALSE(ruleMatches("ad$domain=~.a.test", url, OptNone, ".a.test"));
   // A last label alone is never looked up.
   EXPECT_FALSE(ruleMatches("ad$domain=test", url, OptNone, "a.test"));
   EXPECT_FALSE(ruleMatches("ad$domain=localhost", url, OptNone, "localhost"));

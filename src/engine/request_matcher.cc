@@ -6,24 +6,11 @@
 #include "engine/fingerprint.h"
 #include "engine/tessul_client.h"
 #include "filter/url_text.h"
+#include "hashing/domain_suffixes.h"
 
 namespace tessul {
 
 namespace {
-
-// Calls visit(candidate, length) for the domains under which a host is
-// looked up: every suffix that starts after a '.' and still contains one,
-// shortest first, then the whole host. Stops when visit returns true and
-// returns whether it did.
-template <typename Visit>
-bool forEachCandidateDomain(const char* host, int hostLen, Visit visit) {
-  int lastDot = hostLen - 1;
-  while (lastDot >= 0 && host[lastDot] != '.') --lastDot;
-  for (int i = lastDot - 1; i >= 0; --i) {
-    if (host[i] == '.' && visit(host + i + 1, hostLen - i - 1)) return true;
-  }
-  return visit(host, hostLen);
-}
 
 bool matchesLiteral(const char* text, const char* literal, int length,
                     bool ignoreCase) {
@@ -66,9 +53,10 @@ bool isBlockableProtocol(const char* url, int urlLen) {
 bool isNoFingerprintDomainHashSetMiss(HashSet<NoFingerprintDomain>* set,
                                       const char* host, int hostLen) {
   if (set == nullptr) return false;
-  return !forEachCandidateDomain(host, hostLen, [&](const char* domain, int length) {
-    return set->Find(NoFingerprintDomain(domain, length)) != nullptr;
-  });
+  return !forEachCandidateDomain(
+      host, hostLen, [&](const char* domain, int length, uint64_t hash) {
+        return set->Find(NoFingerprintDomain(domain, length), hash) != nullptr;
+      });
 }
 
 bool TessulClient::hasMatchingFilters(Filter* filters, int count,
@@ -98,11 +86,13 @@ bool TessulClient::isHostAnchoredHashSetMiss(
     const char* contextDomain, Filter** matchedFilter) {
   if (set == nullptr) return false;
   Filter* applying = nullptr;
-  forEachCandidateDomain(inputHost, inputHostLen, [&](const char* host, int length) {
+  forEachCandidateDomain(inputHost, inputHostLen,
+                         [&](const char* host, int length, uint64_t hash) {
     Filter probe(host, length, nullptr, host, length, nullptr, 0);
-    applying = set->FindIf(probe, [&](Filter& rule) {
+    // The rule finds the host in the URL itself, as it would anywhere.
+    applying = set->FindIf(probe, hash, [&](Filter& rule) {
       return ruleApplies(rule, input, inputLen, contextOptions, contextDomain,
-                         nullptr, inputHost, inputHostLen);
+                         nullptr, nullptr, 0);
     });
     return applying != nullptr;
   });
@@ -138,9 +128,10 @@ bool TessulClient::HostPresence::mayHaveRuleFor(const HashSet<Filter>* hostSet,
       hostSet->elementCount != elementCount) {
     return true;
   }
-  return forEachCandidateDomain(host, hostLen, [&](const char* domain, int length) {
-    return hosts.mayContain(elementHashFn.polynomial(domain, length));
-  });
+  return forEachCandidateDomain(
+      host, hostLen, [&](const char*, int, uint64_t hash) {
+        return hosts.mayContain(hash);
+      });
 }
 
 struct TessulClient::Request {

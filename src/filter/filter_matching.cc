@@ -6,6 +6,9 @@
 #include "filter/filter.h"
 #include "filter/url_text.h"
 #include "hashing/bloom_filter.h"
+#include "hashing/domain_suffixes.h"
+#include "hashing/hash_set.h"
+#include "hashing/set_elements.h"
 
 namespace tessul {
 
@@ -146,23 +149,32 @@ bool Filter::matchesDomainList(const char* contextDomain) {
          contextDomainMatchesFilter(contextDomain);
 }
 
-// Suffixes of the context domain that contain a '.' are looked up, longest
-// first; for each, an included entry wins over an excluded one.
+// The longest suffix of the context domain that contains a '.' and is
+// listed decides; for each suffix, an included entry wins over an excluded
+// one. The suffixes are visited shortest first, so that each is hashed in
+// one pass, and the last one found decides.
 bool Filter::contextDomainMatchesFilter(const char* contextDomain) {
   const int includedCount = getDomainCount(false);
   const int excludedCount = getDomainCount(true);
   if (includedCount == 0 && excludedCount == 0) return true;
-  const unsigned int length = static_cast<unsigned int>(strlen(contextDomain));
-  unsigned int labelStart = 0;
-  for (unsigned int i = 0; i < length; ++i) {
-    if (contextDomain[i] != '.') continue;
-    const char* suffix = contextDomain + labelStart;
-    const unsigned int suffixLen = length - labelStart;
-    if (containsDomain(suffix, suffixLen, false)) return true;
-    if (containsDomain(suffix, suffixLen, true)) return false;
-    labelStart = i + 1;
-  }
-  return includedCount == 0;
+  const int length = static_cast<int>(strlen(contextDomain));
+  bool matches = includedCount == 0;
+  if (memchr(contextDomain, '.', length) == nullptr) return matches;
+  auto listed = [](const HashSet<ContextDomain>* set, const ContextDomain& probe,
+                   uint64_t hash) {
+    return set != nullptr && set->Find(probe, hash) != nullptr;
+  };
+  forEachCandidateDomain(
+      contextDomain, length, [&](const char* suffix, int suffixLen, uint64_t hash) {
+        const ContextDomain probe{suffix, suffixLen};
+        if (listed(includedDomains, probe, hash)) {
+          matches = true;
+        } else if (listed(excludedDomains, probe, hash)) {
+          matches = false;
+        }
+        return false;
+      });
+  return matches;
 }
 
 bool Filter::containsDomain(const char* domain, unsigned int domainLen,

@@ -66,8 +66,10 @@ class HashSet {
   }
 
   // The first stored element equal to `probe`, or null.
-  T* Find(const T& probe) const {
-    return FindIf(probe, [](const T&) { return true; });
+  T* Find(const T& probe) const { return Find(probe, hashOf(probe)); }
+  // The same for a probe whose hash the caller already knows.
+  T* Find(const T& probe, uint64_t hash) const {
+    return FindIf(probe, hash, [](const T&) { return true; });
   }
 
   // The first stored element, in chain order, that equals `probe` and
@@ -75,8 +77,12 @@ class HashSet {
   // duplicates keep several equal elements, and this visits each of them.
   template <typename Predicate>
   T* FindIf(const T& probe, Predicate accept) const {
+    return FindIf(probe, hashOf(probe), accept);
+  }
+  template <typename Predicate>
+  T* FindIf(const T& probe, uint64_t hash, Predicate accept) const {
     if (bucketCount == 0) return nullptr;
-    for (HashItem<T>* item = chainOf(probe); item != nullptr;
+    for (HashItem<T>* item = buckets[hash % bucketCount]; item != nullptr;
          item = item->next) {
       if (*item->element == probe && accept(*item->element)) {
         return item->element;
