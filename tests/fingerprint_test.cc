@@ -74,6 +74,12 @@ TEST(BadFingerprintTableTest, FormOfTheEntries) {
     EXPECT_TRUE(distinct.count(quoted)) << quoted;
   }
   EXPECT_FALSE(isBadFingerprint("abcdef", "abcdef" + 6));
+  // Exact lookup: an entry with any one byte changed is not an entry.
+  for (int i = 0; i < 6; ++i) {
+    char nearMiss[] = "banner";
+    nearMiss[i] = nearMiss[i] == 'Q' ? 'R' : 'Q';
+    EXPECT_FALSE(isBadFingerprint(nearMiss, nearMiss + 6)) << nearMiss;
+  }
   EXPECT_FALSE(isBadFingerprint("banner", "banner" + 5)) << "six bytes only";
 }
 
@@ -86,6 +92,8 @@ TEST(BadSubstringTest, OnlyWhollyInsideTheWindow) {
   const char* www = "awwwb";
   EXPECT_TRUE(hasBadSubstring(www, www + 4));
   EXPECT_FALSE(hasBadSubstring(www, www + 3));
+  const char withNul[] = "ab\0http";
+  EXPECT_FALSE(hasBadSubstring(withNul, withNul + 7)) << "the text ends at NUL";
 }
 
 std::vector<std::string> trackerChain(const BadFingerprintsHashSet& tracker) {

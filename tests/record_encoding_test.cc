@@ -101,6 +101,10 @@ TEST(SetRecordTest, WritesAndReadsTheHostRuleExample) {
   const Filter written = rule(kHostOnly, OptNone, "abc^", 4, "abc");
   const std::string expected("4,208,0,0\0abc^abc\0\0", 19);
   ASSERT_EQ(setRecord(written), expected);
+  // A measured host length counts, as it does for host lookups.
+  const Filter measured(kHostOnly, OptNone, OptNone, "abc^", 4, nullptr,
+                        "abcdef", 3, nullptr, 0);
+  EXPECT_EQ(setRecord(measured), expected);
 
   ExactCopy image(expected);
   Filter read;

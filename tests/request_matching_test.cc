@@ -1,3 +1,5 @@
+#include <cstring>
+#include <memory>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -101,6 +103,35 @@ TEST_F(RequestMatchingTest, EveryHostOnlyRuleOfAHostIsTried) {
   EXPECT_EQ(rule->options, OptImage) << "the first that applies";
   EXPECT_TRUE(blocked("https://b.test/", OptDocument, "y.test"));
   EXPECT_EQ(rule->options, OptDocument);
+}
+
+// The rules of a host set replaced through initHashSet decide at once, even
+// when the new set takes the old one's address and size.
+TEST_F(RequestMatchingTest, AReplacedHostSetDecides) {
+  TessulClient other;
+  other.parse("||bbbb.test^");
+  unsigned int length = 0;
+  std::unique_ptr<char[]> section(other.hostBlockSet->Serialize(&length));
+  engine.parse("||aaaa.test^");
+  EXPECT_TRUE(blocked("ws://aaaa.test/x"));
+  ASSERT_TRUE(engine.initHashSet(&engine.hostBlockSet, section.get(),
+                                 static_cast<int>(length)));
+  EXPECT_TRUE(blocked("ws://bbbb.test/x"));
+  EXPECT_FALSE(blocked("ws://aaaa.test/x"));
+}
+
+// A host-only rule found under a candidate host still has to match the URL,
+// whatever host the caller says it has.
+TEST_F(RequestMatchingTest, HostSetLookupsMatchTheUrlItself) {
+  engine.parse("||a.test^");
+  const char* url = "ws://b.test/a.test/";
+  EXPECT_TRUE(engine.isHostAnchoredHashSetMiss(url, strlen(url),
+                                               engine.hostBlockSet, "a.test", 6,
+                                               OptNone, nullptr, &rule));
+  EXPECT_FALSE(engine.isHostAnchoredHashSetMiss(
+      "ws://x.a.test/", 14, engine.hostBlockSet, "x.a.test", 8, OptNone,
+      nullptr, &rule));
+  EXPECT_EQ(patternOf(rule), "a.test^");
 }
 
 TEST_F(RequestMatchingTest, PartyIsCompletedFromThePageHost) {

@@ -59,7 +59,8 @@ bool isBadFingerprint(const char* start, const char* end) {
 }
 
 bool hasBadSubstring(const char* start, const char* end) {
-  const size_t windowLength = end - start;
+  // The text ends at a NUL, even inside the window.
+  const size_t windowLength = strnlen(start, end - start);
   for (const char* bad : badSubstrings) {
     const size_t badLength = strlen(bad);
     for (size_t i = 0; i + badLength <= windowLength; ++i) {

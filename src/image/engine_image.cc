@@ -237,6 +237,11 @@ bool TessulClient::loadImage(const char* image, size_t length) {
 
 bool TessulClient::initHashSet(HashSet<Filter>** slot, const char* text,
                                int length) {
+  // A new set may take the old one's address and size: host lookups must
+  // not trust what was known of the old one.
+  for (HostPresence* presence : {&hostBlockPresence_, &hostExceptionPresence_}) {
+    if (presence->set == *slot) presence->build(nullptr);
+  }
   return replaceHashSet(slot, text, length);
 }
 

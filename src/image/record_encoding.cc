@@ -84,7 +84,9 @@ int Filter::Serialize(char* buffer) const {
   const uint32_t length = knownLength(pattern, patternLen);
   out.writeHeader({length, type, options, negatedOptions});
   out.writeBytes(pattern, length);
-  out.writeString(anchorHost);
+  // The host's known length, as host lookups see it.
+  out.writeBytes(anchorHost, knownLength(anchorHost, anchorHostLen));
+  out.writeByte('\0');
   writeTag(out, *this);
   out.writeString(domainText);
   return static_cast<int>(out.length());
