@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <string>
 #include <system_error>
 
 #include "cli/cli_error.h"
@@ -75,6 +76,13 @@ LoadedEngine::LoadedEngine(const EngineSources& sources, bool preserveRules) {
   const bool bundled = sources.lists.empty() && !sources.image;
   for (const std::string& path : bundled ? bundledListPaths() : sources.lists) {
     const std::string text = readWholeFile(path, "list");
+    // Parsing ends at the first NUL: the rules after it would be lost
+    // without a word. Such a file is not a filter list (UTF-16 text, say).
+    const size_t nul = text.find('\0');
+    if (nul != std::string::npos) {
+      throw Failure("list " + path + " is not a text file: a NUL byte at offset " +
+                    std::to_string(nul));
+    }
     StdoutDiversion notes(/*discard=*/bundled);
     client_.parse(text.c_str(), preserveRules);
   }

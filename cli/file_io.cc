@@ -76,7 +76,8 @@ void writeDirectly(const std::string& path, const char* what, const char* data,
     if (!writeAll(STDOUT_FILENO, data, size)) fail("write", what, path);
     return;
   }
-  FileDescriptor file(::open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC));
+  FileDescriptor file(
+      ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
   if (!file.valid() || !writeAll(file.get(), data, size) || !file.close()) {
     fail("write", what, path);
   }
@@ -88,7 +89,13 @@ void writeByRename(const std::string& path, const char* what, const char* data,
       path + ".tmp-" + std::to_string(static_cast<long>(::getpid()));
   FileDescriptor file(
       ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
-  if (!file.valid()) fail("write", what, path);
+  // Without room for a file beside it (a directory we may not write in),
+  // the file is written in place; that also tells the true reason when it
+  // cannot be written at all.
+  if (!file.valid()) {
+    writeDirectly(path, what, data, size);
+    return;
+  }
   if (!writeAll(file.get(), data, size) || !file.close() ||
       ::rename(temporary.c_str(), path.c_str()) != 0) {
     const int error = errno;

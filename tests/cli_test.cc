@@ -734,6 +734,8 @@ TEST_F(CliTest, CompileReplacesAFileOnlyWithACompleteImage) {
 
 TEST_F(CliTest, FailuresNameTheProblem) {
   const std::string good = file("good.txt", "||a.test^\n");
+  const std::string withNul =
+      file("nul.txt", std::string("||a.test^\n\0\n||b.test^\n", 21));
   const struct {
     std::vector<std::string> args;
     std::string input;
@@ -748,6 +750,9 @@ TEST_F(CliTest, FailuresNameTheProblem) {
       {{"check", "--list", dir_, "https://a.test/"},
        "",
        "cannot read list " + dir_ + ": Is a directory"},
+      {{"check", "--list", withNul, "https://b.test/"},
+       "",
+       "list " + withNul + " is not a text file: a NUL byte at offset 10"},
       {{"check", "--image", path("missing.img"), "https://a.test/"},
        "",
        "cannot read image " + path("missing.img")},
