@@ -108,6 +108,29 @@ TEST(BloomFilterTest, SubstringExistsAgreesWithExistsOnEveryWindow) {
   }
 }
 
+TEST(BloomFilterTest, WindowHashesStringOrRolling) {
+  BloomFilter filter(15, 80000, fingerprintHashFns, 5);
+  const char* text = "xabcdef";
+  uint64_t first[5];
+  uint64_t next[5];
+  filter.getHashesForCharCodes(text, 6, nullptr, first, 0);
+  filter.getHashesForCharCodes(text + 1, 6, first, next, 'x');
+  for (int i = 0; i < 5; ++i) {
+    EXPECT_EQ(first[i], fingerprintHashFns[i](text, 6));
+    EXPECT_EQ(next[i], fingerprintHashFns[i]("abcdef", 6));
+  }
+}
+
+TEST(BloomFilterTest, PairFilterFindsAddedPairs) {
+  BloomFilter filter(10, 1024, &twoByteHashFn, 1);
+  const char* url = "ws://a.test/";
+  for (int i = 0; url[i + 1] != '\0'; ++i) filter.add(url + i, 2);
+  EXPECT_TRUE(filter.exists("a.", 2));
+  EXPECT_FALSE(filter.exists("zz", 2));
+  EXPECT_TRUE(filter.substringExists("zzst", 2));
+  EXPECT_FALSE(filter.substringExists("zqzq", 2));
+}
+
 TEST(BloomFilterTest, CopiesItsSource) {
   BloomFilter original(10, 100, fingerprintHashFns, 5);
   original.add("qwerty");

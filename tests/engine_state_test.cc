@@ -34,6 +34,10 @@ TEST(EngineStateTest, NewAndClearedEnginesBlockNothing) {
   EXPECT_EQ(engine.hostBlockSet, nullptr);
   EXPECT_EQ(engine.blockBloomSkips, 0u);
   EXPECT_FALSE(engine.matches("https://ads.test/x", OptScript, nullptr));
+  const char image[] = "0";
+  ASSERT_TRUE(engine.deserialize(image, sizeof image));
+  engine.clear();
+  EXPECT_EQ(engine.imageBuffer, image) << "clear keeps the last image's address";
   engine.clear();  // twice is harmless
   EXPECT_EQ(totalCount(engine), 0);
 }

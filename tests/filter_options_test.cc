@@ -30,7 +30,8 @@ TEST(FilterOptionsTest, ShortOptionsResolveToTheFirstKeyword) {
       {"object-sub", OptObjectSubrequest},
       {"ot", OptOther},          {"x", OptXmlHttpRequest},
       {"xb", OptXbl},            {"d", OptDocument},
-      {"doc", OptDocument},      {"don", OptDoNotTrack},
+      {"do", OptDocument},       {"doc", OptDocument},
+      {"don", OptDoNotTrack},
       {"c", OptCollapse},        {"e", OptElemHide},
       {"em", OptEmpty},          {"ex", OptExplicitCancel},
       {"t", OptThirdParty},      {"third", OptThirdParty},
@@ -130,6 +131,12 @@ TEST(FilterOptionsTest, DomainAndTagValues) {
   EXPECT_STREQ(negated.domainText, "c.test") << "a later domain= replaces";
   EXPECT_EQ(negated.tagLen, 0);
   EXPECT_EQ(negated.negatedOptions, OptNone);
+
+  Filter tilde;
+  tilde.parseOptions("~domain=a.test,~tag=t");
+  EXPECT_STREQ(tilde.domainText, "a.test") << "'~' means nothing to domain=";
+  EXPECT_EQ(std::string(tilde.tagText, tilde.tagLen), "t");
+  EXPECT_EQ(tilde.negatedOptions, OptNone);
 
   Filter empty;
   empty.parseOptions("domain=");

@@ -44,9 +44,11 @@ TEST(HashFnTest, CustomPowTableAgreesWithSquaring) {
 TEST(HashFnTest, RollingFormEqualsStringForm) {
   std::mt19937 random(12345);
   std::uniform_int_distribution<int> byte(0, 255);
+  const HashFn withoutTable(19, false);
   const HashFn* functions[] = {&fingerprintHashFns[0], &fingerprintHashFns[1],
                                &fingerprintHashFns[2], &fingerprintHashFns[3],
-                               &fingerprintHashFns[4], &elementHashFn};
+                               &fingerprintHashFns[4], &elementHashFn,
+                               &withoutTable};
   for (int trial = 0; trial < 200; ++trial) {
     std::string data(20 + trial, '\0');
     for (char& c : data) c = static_cast<char>(byte(random));

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <random>
 #include <sstream>
@@ -120,6 +121,37 @@ class ImageDamageTest : public ::testing::Test {
 };
 
 TessulClient* ImageDamageTest::lists_ = nullptr;
+
+// Numbers that no image of this size could hold: each fails the load before
+// anything of that size is allocated or read.
+TEST(ImageHeaderTest, NumbersBeyondTheImageFailBeforeAllocating) {
+  const std::string zeros = "0,0,0,0,0,0,0,0,0,0,0,0,";
+  const std::string kHeaders[] = {
+      "7fffffff,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0",
+      "0,0,0,0,0,0,0,0,0,ffffffff,0,0,0,0,0,0,0,0,0,0",
+      zeros + "ffffffff,0,0,0,0,0,0,0",
+      zeros + "0,7fffffff,0,0,0,0,0,0",
+      zeros + "0,0,ffffffff,0,0,0,0,0",
+      zeros + "0,0,0,0,0,0,0,80000000",
+  };
+  for (const std::string& header : kHeaders) {
+    const ExactCopy image(header + std::string(64, '\0'));
+    EXPECT_FALSE(loadAndUse(image.data(), image.size(), /*save=*/true)) << header;
+  }
+  // A host set of one record: it loads with the record's true pattern
+  // length, and fails when that length is negative.
+  for (const std::string patternLen : {"3", "ffffffff"}) {
+    const std::string set = std::string("1,1\0", 4) + patternLen +
+                            std::string(",208,0,0\0abcabc\0\0\0", 18);
+    char setLength[16];
+    snprintf(setLength, sizeof setLength, "%zx", set.size());
+    const ExactCopy image(zeros + "0,0," + setLength + ",0,0,0,0,0" +
+                          std::string(1, '\0') + set);
+    EXPECT_EQ(loadAndUse(image.data(), image.size(), /*save=*/true),
+              patternLen == "3")
+        << patternLen;
+  }
+}
 
 TEST_F(ImageDamageTest, EveryTruncationAndByteChangeOfASmallImage) {
   const std::string image = smallRealImage();

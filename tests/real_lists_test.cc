@@ -2,12 +2,17 @@
 // answer below was checked by reading the rules that decide it.
 
 #include <cstdio>
+#include <cstring>
+#include <utility>
 #include <memory>
 #include <string>
 
 #include <gtest/gtest.h>
 
 #include "engine/tessul_client.h"
+#include "filter/url_text.h"
+#include "hashing/bloom_filter.h"
+#include "hashing/hash_fn.h"
 #include "test_support.h"
 
 namespace tessul {
@@ -144,6 +149,164 @@ TEST_F(RealListsTest, StoresOfTheBundledLists) {
   EXPECT_GE(e.hostBlockSet->elementCount + 10u,
             static_cast<uint32_t>(e.hostBlockCount))
       << "distinct host-only rules are all kept";
+}
+
+// The search of matches() as a plain walk over the stores, rule by rule in
+// array order, with the per-request filter of the URL's byte pairs that
+// rules may use to reject it. matches() answers from rule indexes and bit
+// sets instead; it must report the same rules and count the same events.
+class PlainSearch {
+ public:
+  struct Counters {
+    uint32_t bloomFalseHits[2] = {};
+    uint32_t bloomSkips[2] = {};
+    uint32_t hostSetSkips[2] = {};
+  };
+
+  explicit PlainSearch(TessulClient& engine) : e_(engine) {}
+
+  bool matches(const char* url, FilterOption options, const char* page,
+               Filter** rule, Filter** exception) {
+    *rule = *exception = nullptr;
+    url_ = url;
+    urlLen_ = static_cast<int>(strlen(url));
+    if (!isBlockableProtocol(url, urlLen_)) return false;
+    host_ = getUrlHost(url, &hostLen_);
+    page_ = page;
+    pageLen_ = page ? static_cast<int>(strlen(page)) : 0;
+    options_ = options;
+    if (page && (options & (OptThirdParty | OptFirstParty)) == OptNone) {
+      options_ |= isThirdPartyHost(page, pageLen_, host_, hostLen_)
+                      ? OptThirdParty
+                      : OptFirstParty;
+    }
+    HashFn2Byte pairHash;
+    BloomFilter pairs(10, 1024, &pairHash, 1);
+    for (int i = 0; i + 1 < urlLen_; ++i) pairs.add(url + i, 2);
+    pairs_ = &pairs;
+    const bool blocked =
+        searchSide(0, e_.includeDomainBlockSet, e_.includeDomainBlockRules,
+                   e_.includeDomainBlockCount, e_.excludeDomainBlockSet,
+                   e_.excludeDomainBlockRules, e_.excludeDomainBlockCount,
+                   e_.unfingerprintedBlockRules, e_.unfingerprintedBlockCount,
+                   e_.blockFingerprintBloom, e_.hostBlockSet,
+                   e_.fingerprintedBlockRules, e_.fingerprintedBlockCount, rule);
+    return blocked &&
+           !searchSide(1, e_.includeDomainExceptionSet,
+                       e_.includeDomainExceptionRules,
+                       e_.includeDomainExceptionCount,
+                       e_.excludeDomainExceptionSet,
+                       e_.excludeDomainExceptionRules,
+                       e_.excludeDomainExceptionCount,
+                       e_.unfingerprintedExceptionRules,
+                       e_.unfingerprintedExceptionCount,
+                       e_.exceptionFingerprintBloom, e_.hostExceptionSet,
+                       e_.fingerprintedExceptionRules,
+                       e_.fingerprintedExceptionCount, exception);
+  }
+
+  Counters counters;
+
+ private:
+  bool tryRules(Filter* rules, int count, Filter** matched) {
+    return e_.hasMatchingFilters(rules, count, url_, urlLen_, options_, page_,
+                                 pairs_, host_, hostLen_, matched);
+  }
+
+  bool searchSide(int side, HashSet<NoFingerprintDomain>* includeSet,
+                  Filter* includeRules, int includeCount,
+                  HashSet<NoFingerprintDomain>* excludeSet,
+                  Filter* excludeRules, int excludeCount, Filter* plainRules,
+                  int plainCount, BloomFilter* bloom, HashSet<Filter>* hostSet,
+                  Filter* fingerprintedRules, int fingerprintedCount,
+                  Filter** matched) {
+    bool found = !isNoFingerprintDomainHashSetMiss(includeSet, page_, pageLen_) &&
+                 tryRules(includeRules, includeCount, matched);
+    if (!found && isNoFingerprintDomainHashSetMiss(excludeSet, page_, pageLen_)) {
+      found = tryRules(excludeRules, excludeCount, matched);
+    }
+    if (!found) found = tryRules(plainRules, plainCount, matched);
+    if (found) return true;
+    const bool bloomMiss =
+        bloom != nullptr && !bloom->substringExists(url_, 6);
+    const bool hostMiss =
+        e_.isHostAnchoredHashSetMiss(url_, urlLen_, hostSet, host_, hostLen_,
+                                     options_, page_, matched);
+    if (bloomMiss && hostMiss) {
+      ++counters.bloomSkips[side];
+      ++counters.hostSetSkips[side];
+      return false;
+    }
+    if (!hostMiss) {
+      if (side == 1) ++counters.hostSetSkips[side];
+      return true;
+    }
+    if (tryRules(fingerprintedRules, fingerprintedCount, matched)) return true;
+    ++counters.bloomFalseHits[side];
+    return false;
+  }
+
+  TessulClient& e_;
+  BloomFilter* pairs_ = nullptr;
+  const char* url_ = nullptr;
+  int urlLen_ = 0;
+  const char* host_ = nullptr;
+  int hostLen_ = 0;
+  const char* page_ = nullptr;
+  int pageLen_ = 0;
+  FilterOption options_ = OptNone;
+};
+
+TEST_F(RealListsTest, MatchesFindsTheRulesAPlainSearchFinds) {
+  TessulClient& e = *engine_;
+  PlainSearch plain(e);
+  const uint32_t* engineCounters[2][3] = {
+      {&e.blockBloomFalseHits, &e.blockBloomSkips, &e.blockHostSetSkips},
+      {&e.exceptionBloomFalseHits, &e.exceptionBloomSkips,
+       &e.exceptionHostSetSkips}};
+  uint32_t start[2][3];
+  for (int side = 0; side < 2; ++side) {
+    for (int i = 0; i < 3; ++i) start[side][i] = *engineCounters[side][i];
+  }
+  int compared = 0, blocked = 0, excepted = 0;
+  for (const char* file : {"pageloads.tsv", "peer-dev.tsv"}) {
+    for (const testing::Request& r : readRequests(file)) {
+      const char* page = r.pageHost.empty() ? nullptr : r.pageHost.c_str();
+      const FilterOption type = requestTypeOption(r.type);
+      // As logged, without a page, of no known kind, and forced third-party.
+      const std::pair<FilterOption, const char*> variants[] = {
+          {type, page}, {type, nullptr}, {OptNone, page},
+          {type | OptThirdParty, page}};
+      for (const auto& [options, context] : variants) {
+        Filter *rule, *exception, *plainRule, *plainException;
+        const bool fast =
+            e.matches(r.url.c_str(), options, context, &rule, &exception);
+        const bool slow = plain.matches(r.url.c_str(), options, context,
+                                        &plainRule, &plainException);
+        ASSERT_EQ(fast, slow) << r.url;
+        ASSERT_EQ(rule, plainRule) << r.url << ": " << testing::patternOf(rule)
+                                   << " vs " << testing::patternOf(plainRule);
+        ASSERT_EQ(exception, plainException) << r.url;
+        ++compared;
+        blocked += fast;
+        excepted += exception != nullptr;
+      }
+    }
+  }
+  const uint32_t* plainCounters[2][3] = {
+      {&plain.counters.bloomFalseHits[0], &plain.counters.bloomSkips[0],
+       &plain.counters.hostSetSkips[0]},
+      {&plain.counters.bloomFalseHits[1], &plain.counters.bloomSkips[1],
+       &plain.counters.hostSetSkips[1]}};
+  for (int side = 0; side < 2; ++side) {
+    for (int i = 0; i < 3; ++i) {
+      EXPECT_EQ(*engineCounters[side][i] - start[side][i], *plainCounters[side][i])
+          << "side " << side << " counter " << i;
+    }
+  }
+  EXPECT_GT(compared, 24000);
+  EXPECT_GT(blocked, 4000);
+  EXPECT_GT(excepted, 100);
 }
 
 // findMatchingFilters() searches every store without the shortcuts of
