@@ -11,17 +11,11 @@
 namespace tessul {
 namespace {
 
+using testing::totalCount;
+
 using testing::ExactCopy;
 using testing::patternOf;
 using testing::savedImage;
-
-int32_t totalCount(const TessulClient& e) {
-  return e.fingerprintedBlockCount + e.elementHideCount + e.htmlRuleCount +
-         e.fingerprintedExceptionCount + e.unfingerprintedBlockCount +
-         e.unfingerprintedExceptionCount + e.includeDomainBlockCount +
-         e.excludeDomainBlockCount + e.includeDomainExceptionCount +
-         e.excludeDomainExceptionCount + e.hostBlockCount + e.hostExceptionCount;
-}
 
 bool inside(const char* p, const ExactCopy& image) {
   return p >= image.data() && p < image.data() + image.size();

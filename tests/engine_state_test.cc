@@ -3,17 +3,12 @@
 #include <gtest/gtest.h>
 
 #include "engine/tessul_client.h"
+#include "test_support.h"
 
 namespace tessul {
 namespace {
 
-int32_t totalCount(const TessulClient& e) {
-  return e.fingerprintedBlockCount + e.elementHideCount + e.htmlRuleCount +
-         e.fingerprintedExceptionCount + e.unfingerprintedBlockCount +
-         e.unfingerprintedExceptionCount + e.includeDomainBlockCount +
-         e.excludeDomainBlockCount + e.includeDomainExceptionCount +
-         e.excludeDomainExceptionCount + e.hostBlockCount + e.hostExceptionCount;
-}
+using testing::totalCount;
 
 const char* const kRules =
     "||ads.test^\n@@||good.ads.test^\n/banner/*\nqwerty$domain=a.test\n"

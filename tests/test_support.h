@@ -2,11 +2,13 @@
 #ifndef TESSUL_TESTS_TEST_SUPPORT_H_
 #define TESSUL_TESTS_TEST_SUPPORT_H_
 
+#include <cstdint>
 #include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "engine/tessul_client.h"
 #include "filter/filter.h"
 
 namespace tessul {
@@ -60,6 +62,15 @@ inline FilterOption requestTypeOption(const std::string& type) {
     if (type == entry.first) return entry.second;
   }
   return OptOther;
+}
+
+// The twelve counts of an engine, added up.
+inline int32_t totalCount(const TessulClient& e) {
+  return e.fingerprintedBlockCount + e.elementHideCount + e.htmlRuleCount +
+         e.fingerprintedExceptionCount + e.unfingerprintedBlockCount +
+         e.unfingerprintedExceptionCount + e.includeDomainBlockCount +
+         e.excludeDomainBlockCount + e.includeDomainExceptionCount +
+         e.excludeDomainExceptionCount + e.hostBlockCount + e.hostExceptionCount;
 }
 
 inline std::string patternOf(const Filter* rule) {
