@@ -30,6 +30,22 @@ std::string regression(const std::string& name) {
 // The list of a filter_list input: the bytes after its flags byte.
 std::string listOf(const std::string& input) { return input.substr(1); }
 
+// Parses `list`, checks the parsed engine's decision on the request, and
+// that the engine loaded from its image answers exactly as it does.
+void expectLoadedAnswersAsParsed(const std::string& list, const char* url,
+                                 FilterOption type, const char* page,
+                                 bool blocked) {
+  SCOPED_TRACE(list + " " + url);
+  TessulClient parsed;
+  parsed.parse(list.c_str());
+  const ExactCopy image(savedImage(parsed));
+  TessulClient loaded;
+  ASSERT_TRUE(loaded.deserialize(image.data(), image.size()));
+  EXPECT_EQ(parsed.matches(url, type, page), blocked);
+  EXPECT_EQ(ask(parsed, url, type, page), ask(loaded, url, type, page));
+  EXPECT_EQ(savedImage(loaded), std::string(image.data(), image.size()));
+}
+
 // filter_list: the line "|" parsed into a rule with an empty pattern, which
 // blocks every request, but an image writes an empty pattern as it writes
 // an absent one, and the same rule loaded from it was read without pattern
@@ -55,16 +71,24 @@ TEST(FuzzRegressionTest, EmptyPatternRulesMatchAlikeParsedOrLoaded) {
       {std::string(3000, 'a') + "\n", "https://example.com/", OptScript, false},
   };
   for (const Case& c : cases) {
-    TessulClient parsed;
-    parsed.parse(c.list.c_str());
-    const ExactCopy image(savedImage(parsed));
-    TessulClient loaded;
-    ASSERT_TRUE(loaded.deserialize(image.data(), image.size()));
-    EXPECT_EQ(parsed.matches(c.url, c.type, "example.com"), c.blocked)
-        << c.list << c.url;
-    EXPECT_EQ(ask(parsed, c.url, c.type, "example.com"),
-              ask(loaded, c.url, c.type, "example.com"))
-        << c.list << c.url;
+    expectLoadedAnswersAsParsed(c.list, c.url, c.type, "example.com", c.blocked);
+  }
+}
+
+// filter_list: "$domain=" leaves a rule an empty domain list, one empty
+// domain that no page is, so the rule matches only requests without a page.
+// An image wrote the empty list as it writes no list, and the loaded rule
+// matched every page. Images now write it as a list of empty domains.
+TEST(FuzzRegressionTest, EmptyDomainListsSurviveImages) {
+  const std::string found = listOf(regression("filter_list/empty-domain-list"));
+  expectLoadedAnswersAsParsed(found, "https://e/x", OptScript, "example.com",
+                              false);
+  expectLoadedAnswersAsParsed(found, "https://e/x", OptScript, nullptr, true);
+  for (const char* list : {"||e.test^$domain=\n", "qwerty$domain=\n"}) {
+    expectLoadedAnswersAsParsed(list, "https://e.test/qwerty", OptScript,
+                                "example.com", false);
+    expectLoadedAnswersAsParsed(list, "https://e.test/qwerty", OptScript,
+                                nullptr, true);
   }
 }
 

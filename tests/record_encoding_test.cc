@@ -132,10 +132,12 @@ TEST(SetRecordTest, TagAndDomainTextFollowTheAnchorHost) {
   EXPECT_EQ(read.getDomainCount(false), 1);
 }
 
-TEST(RecordEncodingTest, EmptyTextsAreWrittenAsZeroBytesAndReadAsAbsent) {
+TEST(RecordEncodingTest, EmptyTextsAreWrittenAsZeroBytes) {
   const Filter empty = rule(TypeNone, OptNone, "", 0, "", nullptr, "");
   const std::string array = arrayRecords(&empty, 1);
-  EXPECT_EQ(array, std::string("0,0,0\0\0\0\0", 9));
+  // An empty domain list is the list of one empty domain; "|" lists the
+  // same and, unlike a lone zero byte, does not read back as no list.
+  EXPECT_EQ(array, std::string("0,0,0\0\0|\0\0", 10));
   Filter fromArray;
   size_t consumed = 0;
   ASSERT_TRUE(deserializeFilters(array.data(), array.size(), &fromArray, 1, &consumed));
@@ -143,7 +145,8 @@ TEST(RecordEncodingTest, EmptyTextsAreWrittenAsZeroBytesAndReadAsAbsent) {
   // everything its options allow; other texts read as absent.
   EXPECT_EQ(fromArray.pattern, array.data() + 6);
   EXPECT_STREQ(fromArray.pattern, "");
-  EXPECT_EQ(fromArray.domainText, nullptr);
+  EXPECT_STREQ(fromArray.domainText, "|");
+  EXPECT_EQ(fromArray.getDomainCount(false), 1);
   EXPECT_EQ(fromArray.anchorHost, nullptr);
 
   // A set record's pattern of length 0 still points somewhere: at the

@@ -18,11 +18,20 @@ void writeTag(RecordWriter& out, const Filter& filter) {
   out.writeByte(',');
 }
 
+// An empty domain list ("$domain=") names one empty domain, so the rule
+// matches no page; written as the lone zero byte of an absent list, it would
+// come back as no list and match every page. "|" names two empty domains,
+// which is the same list, and reads back as a list.
+void writeDomainText(RecordWriter& out, const char* domainText) {
+  out.writeString(domainText != nullptr && *domainText == '\0' ? "|"
+                                                                : domainText);
+}
+
 void writeArrayRecord(RecordWriter& out, const Filter& filter) {
   out.writeHeader({filter.type, filter.options, filter.negatedOptions});
   out.writeString(filter.pattern);
   writeTag(out, filter);
-  out.writeString(filter.domainText);
+  writeDomainText(out, filter.domainText);
   out.writeString(filter.anchorHost);
 }
 
@@ -88,7 +97,7 @@ int Filter::Serialize(char* buffer) const {
   out.writeBytes(anchorHost, knownLength(anchorHost, anchorHostLen));
   out.writeByte('\0');
   writeTag(out, *this);
-  out.writeString(domainText);
+  writeDomainText(out, domainText);
   return static_cast<int>(out.length());
 }
 
