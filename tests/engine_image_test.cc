@@ -314,6 +314,24 @@ TEST_F(SmallEngineImageTest, ParsingAfterALoadAddsToTheLoadedRules) {
   EXPECT_EQ(savedImage(reloaded), saved);
 }
 
+// A host set whose image says it keeps one rule per host still keeps every
+// host-only rule parsed into it, and then says so.
+TEST(EngineImageTest, ParsingIntoALoadedHostSetLosesNoHostOnlyRule) {
+  TessulClient written;
+  written.parse("||other.test^\n");
+  std::string bytes = savedImage(written);
+  const size_t flag = bytes.find(std::string("4650,1\0", 7));
+  ASSERT_NE(flag, std::string::npos);
+  bytes[flag + 5] = '0';
+  ExactCopy image(bytes);
+  TessulClient engine;
+  ASSERT_TRUE(engine.deserialize(image.data(), image.size()));
+  EXPECT_FALSE(engine.hostBlockSet->allowDuplicates);
+  engine.parse("||propbn.test^$image\n||propbn.test^\n");
+  EXPECT_TRUE(engine.matches("https://propbn.test/a.js", OptScript, nullptr));
+  EXPECT_TRUE(engine.hostBlockSet->allowDuplicates);
+}
+
 // EasyList and EasyPrivacy: the loaded engine is the parsed one.
 TEST(RealListsImageTest, LoadedEngineAnswersEveryRequestAsTheParsedOne) {
   TessulClient parsed;

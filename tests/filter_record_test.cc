@@ -71,7 +71,7 @@ TEST(FilterRecordTest, CopyOfAnOwningFilterOwnsEverything) {
   EXPECT_STREQ(copy.pattern, "a.test/ads");
   EXPECT_EQ(copy.patternLen, 10);
   EXPECT_STREQ(copy.anchorHost, "a.test");
-  EXPECT_EQ(copy.anchorHostLen, -1) << "only the pattern is measured";
+  EXPECT_EQ(copy.anchorHostLen, 6) << "host sets compare it on every lookup";
   EXPECT_STREQ(copy.domainText, "b.test|~c.b.test");
   EXPECT_STREQ(copy.sourceText, "||a.test/ads$domain=b.test|~c.b.test,tag=t1");
   EXPECT_EQ(std::string(copy.tagText, copy.tagLen), "t1");

@@ -49,6 +49,20 @@ const BadFingerprintKeys& badFingerprintKeys() {
 
 bool isFingerprintStop(char c) { return c == '*' || c == '^' || c == '|'; }
 
+// Whether a bad substring ends at window[last]. The search below grows a
+// window one byte at a time from a window known to hold none, so this
+// answers as hasBadSubstring() over the whole window would.
+bool badSubstringEndsAt(const char* window, int last) {
+  for (const char* bad : badSubstrings) {
+    const int length = static_cast<int>(strlen(bad));
+    if (last + 1 >= length &&
+        memcmp(window + last + 1 - length, bad, length) == 0) {
+      return true;
+    }
+  }
+  return false;
+}
+
 }  // namespace
 
 bool isBadFingerprint(const char* start, const char* end) {
@@ -88,7 +102,7 @@ bool TessulClient::getFingerprint(char* output, const char* input) {
       continue;
     }
     if (output != nullptr) output[accepted] = c;
-    if (hasBadSubstring(start, start + accepted + 1)) {
+    if (badSubstringEndsAt(start, accepted)) {
       ++start;
       accepted = 0;
       continue;

@@ -3,6 +3,7 @@
 // pass files each rule.
 
 #include <cstring>
+#include <utility>
 
 #include "engine/tessul_client.h"
 #include "filter/filter_parser.h"
@@ -166,6 +167,9 @@ bool TessulClient::parse(const char* input, bool preserveRules) {
       *store.hostSet = new HashSet<Filter>(/*allowDuplicates=*/true);
       (*store.hostSet)->Init(store.buckets);
     }
+    // A set loaded from an image that says otherwise is about to hold
+    // several rules of a host too, and its next image must say so.
+    if (store.hostSet != nullptr) (*store.hostSet)->allowDuplicates = true;
     if (store.domainSet != nullptr && *store.domainSet == nullptr) {
       *store.domainSet = new HashSet<NoFingerprintDomain>(false);
       (*store.domainSet)->Init(store.buckets);
@@ -199,6 +203,13 @@ bool TessulClient::parse(const char* input, bool preserveRules) {
   hostBlockCount += tally[kHostBlock];
   hostExceptionCount += tally[kHostException];
 
+  // The host presence bits follow the rules filed into the host sets,
+  // rather than walking every set again after the parse.
+  for (auto [presence, set] : {std::pair{&hostBlockPresence_, hostBlockSet},
+                               {&hostExceptionPresence_, hostExceptionSet}}) {
+    if (!presence->describes(set)) presence->build(set);
+  }
+
   HashSet<CosmeticFilter> selectors;
   selectors.Init(1000);
   forEachLine(input, [&](const char* start, const char* end) {
@@ -207,6 +218,8 @@ bool TessulClient::parse(const char* input, bool preserveRules) {
                 exceptionFingerprintBloom, hostBlockSet, hostExceptionSet,
                 &selectors, preserveRules);
     const Store store = classify(rule);
+    if (store == kHostBlock) hostBlockPresence_.add(rule);
+    if (store == kHostException) hostExceptionPresence_.add(rule);
     if (store >= kArrayStoreCount) return;
     const ArrayFields& fields = kArrayFields[store];
     if (fields.domains != nullptr) {
@@ -214,6 +227,8 @@ bool TessulClient::parse(const char* input, bool preserveRules) {
     }
     (this->*fields.rules)[fill[store]++].swapData(&rule);
   });
+  hostBlockPresence_.settle();
+  hostExceptionPresence_.settle();
   buildRuleIndexes();
   return true;
 }

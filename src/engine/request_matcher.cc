@@ -106,17 +106,20 @@ void TessulClient::HostPresence::build(const HashSet<Filter>* hostSet) {
   set = hostSet;
   elementCount = hostSet == nullptr ? 0 : hostSet->elementCount;
   if (hostSet == nullptr) return;
-  // Lookups compare anchor hosts, a missing one counting as empty.
   for (uint32_t b = 0; b < hostSet->bucketCount; ++b) {
     for (HashItem<Filter>* item = hostSet->buckets[b]; item; item = item->next) {
-      const Filter& rule = *item->element;
-      const char* anchorHost = rule.anchorHost ? rule.anchorHost : "";
-      const int length = rule.anchorHostLen >= 0
-                             ? rule.anchorHostLen
-                             : static_cast<int>(strlen(anchorHost));
-      hosts.add(elementHashFn.polynomial(anchorHost, length));
+      add(*item->element);
     }
   }
+}
+
+// Lookups compare anchor hosts, a missing one counting as empty.
+void TessulClient::HostPresence::add(const Filter& rule) {
+  const char* anchorHost = rule.anchorHost ? rule.anchorHost : "";
+  const int length = rule.anchorHostLen >= 0
+                         ? rule.anchorHostLen
+                         : static_cast<int>(strlen(anchorHost));
+  hosts.add(elementHashFn.polynomial(anchorHost, length));
 }
 
 // Answers only for the set it describes, as it was when described; for any
@@ -124,10 +127,7 @@ void TessulClient::HostPresence::build(const HashSet<Filter>* hostSet) {
 bool TessulClient::HostPresence::mayHaveRuleFor(const HashSet<Filter>* hostSet,
                                                 const char* host,
                                                 int hostLen) const {
-  if (hostSet == nullptr || hostSet != set ||
-      hostSet->elementCount != elementCount) {
-    return true;
-  }
+  if (!describes(hostSet)) return true;
   return forEachCandidateDomain(
       host, hostLen, [&](const char*, int, uint64_t hash) {
         return hosts.mayContain(hash);

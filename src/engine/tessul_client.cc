@@ -96,8 +96,6 @@ void TessulClient::buildRuleIndexes() {
                                    unfingerprintedBlockCount, false);
   unfingerprintedExceptionIndex_.build(unfingerprintedExceptionRules,
                                        unfingerprintedExceptionCount, false);
-  hostBlockPresence_.build(hostBlockSet);
-  hostExceptionPresence_.build(hostExceptionSet);
 }
 
 void TessulClient::initBloomFilter(BloomFilter** slot, const char* source,

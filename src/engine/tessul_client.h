@@ -201,6 +201,15 @@ class TessulClient {
   // without walking the set's chains.
   struct HostPresence {
     void build(const HashSet<Filter>* set);
+    // Whether it describes `set` as the set is now.
+    bool describes(const HashSet<Filter>* hostSet) const {
+      return hostSet != nullptr && hostSet == set &&
+             hostSet->elementCount == elementCount;
+    }
+    // Keeps describing the set after rules were filed into it: add() the
+    // host of each, then settle() once.
+    void add(const Filter& rule);
+    void settle() { elementCount = set->elementCount; }
     // False when no rule is stored under the host or a parent domain of it.
     bool mayHaveRuleFor(const HashSet<Filter>* set, const char* host,
                         int hostLen) const;

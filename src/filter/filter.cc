@@ -52,10 +52,13 @@ Filter::Filter(const Filter& other)
       negatedOptions(other.negatedOptions),
       patternLen(other.patternLen),
       anchorHostLen(other.anchorHostLen) {
-  // A copy knows its pattern's length, which an owning copy needs to copy
-  // the pattern and an image's set record stores.
+  // A copy knows its lengths: the copies that host sets keep compare their
+  // anchor hosts on every lookup, and a first match would measure both.
   if (patternLen == -1 && other.pattern != nullptr) {
     patternLen = static_cast<int32_t>(strlen(other.pattern));
+  }
+  if (anchorHostLen == -1 && other.anchorHost != nullptr) {
+    anchorHostLen = static_cast<int32_t>(strlen(other.anchorHost));
   }
   if (other.isBorrowed) {
     sourceText = other.sourceText;

@@ -31,10 +31,8 @@ const char* findLineEnd(const char* p) {
 // rule under a host, so that e.g. ||a.test^$popup does not hide a later
 // ||a.test^; a rule identical to a stored one is kept once.
 void addHostOnlyRule(HashSet<Filter>* set, const Filter& rule) {
-  if (set->FindIf(rule, [&](Filter& stored) { return stored.isSameRule(rule); })) {
-    return;
-  }
-  set->Add(rule, /*rejectEqual=*/false);
+  set->AddUnless(rule,
+                 [&](const Filter& stored) { return stored.isSameRule(rule); });
 }
 
 // One left-to-right pass over a line, driven by a small state machine.
@@ -88,7 +86,8 @@ class LineParser {
   const char* ruleEnd_ = nullptr;
   State state_ = StateStart;
   bool done_ = false;            // options were read
-  char buffer_[kPatternBufferSize] = {};
+  // Only the first length_ bytes are ever read, so it is not zeroed.
+  char buffer_[kPatternBufferSize];
   int length_ = 0;
 };
 

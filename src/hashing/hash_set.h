@@ -52,12 +52,18 @@ class HashSet {
   // element is stored and either `rejectEqual` is set or the set does not
   // allow duplicates. Stored elements are never replaced.
   bool Add(const T& item, bool rejectEqual) {
+    const bool rejected = rejectEqual || !allowDuplicates;
+    return AddUnless(item, [rejected](const T&) { return rejected; });
+  }
+
+  // Appends a copy of `item` to its chain and returns true, unless a stored
+  // element equal to it satisfies `found(const T&)`. One walk of the chain.
+  template <typename Predicate>
+  bool AddUnless(const T& item, Predicate found) {
     if (bucketCount == 0) return false;
     HashItem<T>** link = &chainOf(item);
     for (; *link != nullptr; link = &(*link)->next) {
-      if (*(*link)->element == item && (rejectEqual || !allowDuplicates)) {
-        return false;
-      }
+      if (*(*link)->element == item && found(*(*link)->element)) return false;
     }
     *link = new HashItem<T>;
     (*link)->element = new T(item);

@@ -232,6 +232,8 @@ bool TessulClient::loadImage(const char* image, size_t length) {
   hostExceptionCount = static_cast<int32_t>(header[kHostCountsAt + 1]);
   const bool setsLoaded = loadHashSets(*this, in, header + kSetLengthsAt);
   buildRuleIndexes();
+  hostBlockPresence_.build(hostBlockSet);
+  hostExceptionPresence_.build(hostExceptionSet);
   return setsLoaded;
 }
 
