@@ -146,6 +146,9 @@ class HashSet {
   // texts from `text`. False when the section is damaged: the set then
   // keeps the buckets and the elements read before the damage.
   bool Deserialize(const char* text, unsigned int limit);
+  // The same, calling visit(const T&) on each element as it is read.
+  template <typename Visit>
+  bool DeserializeVisiting(const char* text, unsigned int limit, Visit visit);
   // Whether a zero byte occurs among the first `limit` bytes of `text`.
   static bool HasNewlineBefore(const char* text, unsigned int limit);
 

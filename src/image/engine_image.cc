@@ -20,6 +20,7 @@
 #include <memory>
 
 #include "engine/tessul_client.h"
+#include "image/hash_set_image.h"
 #include "image/record_encoding.h"
 #include "image/record_reader.h"
 #include "image/record_writer.h"
@@ -160,13 +161,16 @@ bool loadHashSets(TessulClient& engine, RecordReader& in,
   });
 }
 
-template <typename T>
-bool replaceHashSet(HashSet<T>** slot, const char* text, int length) {
+// Calls visit(const T&) on each element read.
+template <typename T, typename Visit>
+bool replaceHashSet(HashSet<T>** slot, const char* text, int length,
+                    Visit visit) {
   delete *slot;  // a hash set's destructor runs its Cleanup
   *slot = nullptr;
   if (length < 1) return true;
   *slot = new HashSet<T>;
-  return (*slot)->Deserialize(text, static_cast<unsigned int>(length));
+  return (*slot)->DeserializeVisiting(text, static_cast<unsigned int>(length),
+                                      visit);
 }
 
 }  // namespace
@@ -232,11 +236,11 @@ bool TessulClient::loadImage(const char* image, size_t length) {
   hostExceptionCount = static_cast<int32_t>(header[kHostCountsAt + 1]);
   const bool setsLoaded = loadHashSets(*this, in, header + kSetLengthsAt);
   buildRuleIndexes();
-  hostBlockPresence_.build(hostBlockSet);
-  hostExceptionPresence_.build(hostExceptionSet);
   return setsLoaded;
 }
 
+// The host presence bits of the engine's own host sets are filled while the
+// set is read, when its records are at hand.
 bool TessulClient::initHashSet(HashSet<Filter>** slot, const char* text,
                                int length) {
   // A new set may take the old one's address and size: host lookups must
@@ -244,12 +248,23 @@ bool TessulClient::initHashSet(HashSet<Filter>** slot, const char* text,
   for (HostPresence* presence : {&hostBlockPresence_, &hostExceptionPresence_}) {
     if (presence->set == *slot) presence->build(nullptr);
   }
-  return replaceHashSet(slot, text, length);
+  HostPresence* presence = slot == &hostBlockSet       ? &hostBlockPresence_
+                           : slot == &hostExceptionSet ? &hostExceptionPresence_
+                                                       : nullptr;
+  if (presence == nullptr) {
+    return replaceHashSet(slot, text, length, [](const Filter&) {});
+  }
+  presence->build(nullptr);
+  const bool loaded = replaceHashSet(
+      slot, text, length, [presence](const Filter& rule) { presence->add(rule); });
+  presence->set = *slot;
+  if (*slot != nullptr) presence->settle();
+  return loaded;
 }
 
 bool TessulClient::initHashSet(HashSet<NoFingerprintDomain>** slot,
                                const char* text, int length) {
-  return replaceHashSet(slot, text, length);
+  return replaceHashSet(slot, text, length, [](const NoFingerprintDomain&) {});
 }
 
 }  // namespace tessul

@@ -36,6 +36,13 @@ char* HashSet<T>::Serialize(unsigned int* size) const {
 
 template <typename T>
 bool HashSet<T>::Deserialize(const char* text, unsigned int limit) {
+  return DeserializeVisiting(text, limit, [](const T&) {});
+}
+
+template <typename T>
+template <typename Visit>
+bool HashSet<T>::DeserializeVisiting(const char* text, unsigned int limit,
+                                     Visit visit) {
   Cleanup();
   if (!HasNewlineBefore(text, limit)) return false;
   RecordReader in(text, limit);
@@ -57,6 +64,7 @@ bool HashSet<T>::Deserialize(const char* text, unsigned int limit) {
           in.current(), static_cast<unsigned int>(in.remaining()));
       if (used == 0) return false;
       in.skip(used);
+      visit(*element);
       *tail = new HashItem<T>;
       (*tail)->element = element.release();
       tail = &(*tail)->next;
