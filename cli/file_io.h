@@ -17,7 +17,8 @@ std::string readWholeFile(const std::string& path, const char* what);
 // Writes `size` bytes to `path` ("-": standard output). A regular file is
 // written under a temporary name beside it and renamed into place, so it
 // is replaced only by a complete file; other files (devices, pipes), and
-// files in a directory that takes no new file, are written directly. Throws Failure naming the file and the reason.
+// files in a directory that takes no new file, are written directly.
+// Throws Failure naming the file and the reason.
 void writeWholeFile(const std::string& path, const char* what, const char* data,
                     size_t size);
 

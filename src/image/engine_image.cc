@@ -251,14 +251,15 @@ bool TessulClient::initHashSet(HashSet<Filter>** slot, const char* text,
   HostPresence* presence = slot == &hostBlockSet       ? &hostBlockPresence_
                            : slot == &hostExceptionSet ? &hostExceptionPresence_
                                                        : nullptr;
-  if (presence == nullptr) {
-    return replaceHashSet(slot, text, length, [](const Filter&) {});
+  if (presence != nullptr) presence->build(nullptr);
+  const bool loaded =
+      replaceHashSet(slot, text, length, [presence](const Filter& rule) {
+        if (presence != nullptr) presence->add(rule);
+      });
+  if (presence != nullptr && *slot != nullptr) {
+    presence->set = *slot;
+    presence->settle();
   }
-  presence->build(nullptr);
-  const bool loaded = replaceHashSet(
-      slot, text, length, [presence](const Filter& rule) { presence->add(rule); });
-  presence->set = *slot;
-  if (*slot != nullptr) presence->settle();
   return loaded;
 }
 
