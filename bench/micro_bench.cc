@@ -16,6 +16,7 @@
 #include "engine/tessul_client.h"
 #include "filter/filter.h"
 #include "filter/filter_parser.h"
+#include "filter/public_suffix.h"
 #include "filter/url_text.h"
 #include "hashing/bloom_filter.h"
 #include "hashing/hash_fn.h"
@@ -171,6 +172,40 @@ void BM_HostSetLookup(benchmark::State& state) {
       shareOf(lookups, [&](const Lookup& l) { return !misses(l); });
 }
 BENCHMARK(BM_HostSetLookup);
+
+// The registrable domain of each request host of both logs.
+void BM_RegistrableDomainOffset(benchmark::State& state) {
+  std::vector<std::string> hosts;
+  for (const Request& r : data().all) hosts.push_back(r.host());
+  cycle(state, hosts, [](const std::string& host) {
+    benchmark::DoNotOptimize(
+        registrableDomainOffset(host.data(), static_cast<int>(host.size())));
+  });
+}
+BENCHMARK(BM_RegistrableDomainOffset);
+
+// The party of each request of both logs that has a page host: by host
+// suffix (isThirdPartyHost) or by registrable domain (isThirdPartySite).
+void BM_Party(benchmark::State& state,
+              bool (*isThirdParty)(const char*, int, const char*, int)) {
+  struct Hosts {
+    std::string page;
+    std::string request;
+  };
+  std::vector<Hosts> pairs;
+  for (const Request& r : data().all) {
+    if (!r.pageHost.empty()) pairs.push_back({r.pageHost, r.host()});
+  }
+  auto third = [&](const Hosts& h) {
+    return isThirdParty(h.page.data(), static_cast<int>(h.page.size()),
+                        h.request.data(), static_cast<int>(h.request.size()));
+  };
+  cycle(state, pairs,
+        [&](const Hosts& h) { benchmark::DoNotOptimize(third(h)); });
+  state.counters["third-party"] = shareOf(pairs, third);
+}
+BENCHMARK_CAPTURE(BM_Party, host_suffix, isThirdPartyHost);
+BENCHMARK_CAPTURE(BM_Party, registrable_domain, isThirdPartySite);
 
 // matches() on the requests that a host-only rule blocks.
 void BM_MatchesHostOnlyRequests(benchmark::State& state) {
