@@ -1,12 +1,24 @@
-// Corpus benchmark: one engine built from the bundled EasyList and
-// EasyPrivacy, measured the way the peer engines are (bench/peers/run.mjs):
-// parse time, memory, engine image size with save and load times, and the
-// time of every single matches() call over the request logs in data/.
+// Corpus benchmark: one engine mode on one list set, measured the way the
+// peer engines are (bench/peers/run.mjs): parse and load times, what a parsed
+// and a loaded engine hold in memory, how long deleting each takes, the
+// engine image's size and save time, and the time of every single matches()
+// call over the request logs in data/.
 //
-//   corpus_bench [--out FILE]
+//   corpus_bench [--mode MODE] [--scale N --generated DIR] [--out FILE]
 //
-// Prints a summary; --out writes the figures as the JSON document that
-// bench/report/report.mjs puts side by side with the peers'.
+// --mode names the engine's matching mode (see kModes; "exact", the default,
+// is the only one yet). --scale N parses the bundled EasyList + EasyPrivacy
+// and N - 1 generated copies of them, DIR/generated-1.txt and on, which
+// bench/lists/generate.mjs writes. Prints a summary; --out writes the figures
+// as the JSON document that bench/report/report.mjs puts side by side with
+// the peers'.
+//
+// Memory: the bytes malloc has in use after malloc_trim(0) (mallinfo2: the
+// chunks in use, their headers and rounding included, plus the blocks it
+// mapped on their own), as growth over the figure taken just before the
+// engine is made. A loaded engine also keeps the image it borrows, so its
+// memory is that growth plus the image's size. The peers are measured alike:
+// V8's heapUsed + external after garbage collection, as growth.
 //
 // Per-request timing: requests are converted (option bits, page host
 // strings) before any timing; one warm-up pass, then kTimedPasses passes in
@@ -38,39 +50,34 @@
 #include "test_support.h"
 
 // ---------------------------------------------------------------------------
-// Heap accounting. The global operator new and delete of this program count
-// the blocks and bytes of every allocation, the engine's included, so that
-// the engine's memory and any allocation on the matching path show up.
-// Bytes are the usable sizes malloc hands out. The nothrow and array forms of
-// the standard library forward to these; the aligned forms do not, but
-// nothing in the engine is over-aligned.
+// Allocation counting. The global operator new and delete of this program
+// count the blocks the engine allocates and still holds, and any allocation
+// on the matching path. The nothrow and array forms of the standard library
+// forward to these; the aligned forms do not, but nothing in the engine is
+// over-aligned. (The engine allocates only through new.)
 
 namespace {
 
-struct HeapUse {
+struct AllocationCount {
   uint64_t allocations = 0;  // operator new calls since the start
-  size_t liveBytes = 0;      // usable bytes of the blocks not yet deleted
-  size_t peakBytes = 0;      // high-water mark of liveBytes since reset
+  int64_t liveBlocks = 0;    // blocks not yet deleted
 };
 
-HeapUse heap;
-
-void resetHeapPeak() { heap.peakBytes = heap.liveBytes; }
+AllocationCount counted;
 
 }  // namespace
 
 void* operator new(size_t size) {
   void* block = malloc(size == 0 ? 1 : size);
   if (block == nullptr) throw std::bad_alloc();
-  ++heap.allocations;
-  heap.liveBytes += malloc_usable_size(block);
-  heap.peakBytes = std::max(heap.peakBytes, heap.liveBytes);
+  ++counted.allocations;
+  ++counted.liveBlocks;
   return block;
 }
 
 void operator delete(void* block) noexcept {
   if (block == nullptr) return;
-  heap.liveBytes -= malloc_usable_size(block);
+  --counted.liveBlocks;
   free(block);
 }
 
@@ -80,12 +87,26 @@ namespace tessul {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using EnginePtr = std::unique_ptr<TessulClient>;
 
-constexpr int kRuns = 5;         // builds, saves and loads
+constexpr int kRuns = 5;         // builds, saves, loads and deletes
 constexpr int kTimedPasses = 5;  // per-request passes after the warm-up
 constexpr int kClockSamples = 100001;
+constexpr int kMaxScale = 64;
 
 const char* const kCorpora[] = {"pageloads", "peer-dev"};
+
+// The engine's matching modes. Every engine of a run is made by its mode's
+// entry, for parsing and for loading alike; a mode the engine gains is one
+// more entry here and one more name in scripts/bench's list of modes.
+struct Mode {
+  const char* name;
+  EnginePtr (*make)();
+};
+
+const Mode kModes[] = {
+    {"exact", [] { return std::make_unique<TessulClient>(); }},
+};
 
 template <typename T>
 T median(std::vector<T> values) {
@@ -120,52 +141,65 @@ double medianMilliseconds(Reset reset, Work work) {
   return median(times);
 }
 
-// A "Vm...:" line of /proc/self/status in bytes, or -1.
-int64_t processStatusBytes(const char* field) {
+struct LifeTimes {
+  double makeMs = 0;    // median time of make()
+  double deleteMs = 0;  // median time of deleting what it made
+};
+
+// kRuns rounds of making an engine and deleting it, each step timed.
+template <typename Make>
+LifeTimes timeMakeAndDelete(const Make& make) {
+  std::vector<double> makeTimes;
+  std::vector<double> deleteTimes;
+  for (int run = 0; run < kRuns; ++run) {
+    Clock::time_point start = Clock::now();
+    EnginePtr engine = make();
+    makeTimes.push_back(millisecondsSince(start));
+    start = Clock::now();
+    engine.reset();
+    deleteTimes.push_back(millisecondsSince(start));
+  }
+  return {median(makeTimes), median(deleteTimes)};
+}
+
+// The VmRSS line of /proc/self/status in bytes, or -1.
+int64_t residentBytes() {
+  static const char kField[] = "VmRSS:";
   std::ifstream status("/proc/self/status");
   std::string line;
   while (std::getline(status, line)) {
-    if (line.compare(0, strlen(field), field) == 0) {
-      return std::atoll(line.c_str() + strlen(field)) * 1024;
+    if (line.compare(0, sizeof kField - 1, kField) == 0) {
+      return std::atoll(line.c_str() + sizeof kField - 1) * 1024;
     }
   }
   return -1;
 }
 
-// Resets the kernel's high-water mark of the resident set (VmHWM) to the
-// current RSS, so that VmHWM then tells the peak of what follows.
-bool resetRssPeak() {
-  std::ofstream clearRefs("/proc/self/clear_refs");
-  clearRefs << "5";
-  clearRefs.flush();
-  return static_cast<bool>(clearRefs);
+// Bytes malloc has in use once it has given back what it can: its chunks in
+// use (headers and rounding included) and the blocks it mapped on their own.
+int64_t heapBytesInUse() {
+  malloc_trim(0);
+  const struct mallinfo2 info = mallinfo2();
+  return static_cast<int64_t>(info.uordblks + info.hblkhd);
 }
 
 struct MemoryUse {
-  size_t steadyBytes = 0;     // allocated by the parse and still live
-  size_t peakBytes = 0;       // high-water mark during the parse
-  uint64_t blocks = 0;        // allocations made by the parse
-  int64_t rssBytes = 0;       // RSS growth, parse done
-  int64_t peakRssBytes = -1;  // RSS high-water growth during it; -1: unknown
+  int64_t heapBytes = 0;  // growth of the heap in use
+  int64_t blocks = 0;     // growth of the blocks allocated through new
+  int64_t rssBytes = 0;   // growth of the resident set
 };
 
-// Builds one engine and measures what it holds; run before anything else
-// has grown the heap or the resident set.
-MemoryUse measureEngineMemory(const std::string& lists) {
-  const HeapUse before = heap;
-  const int64_t rssBefore = processStatusBytes("VmRSS:");
-  const bool rssPeakKnown = resetRssPeak();
-  resetHeapPeak();
-
-  auto engine = std::make_unique<TessulClient>();
-  engine->parse(lists.c_str());
-
+// What the engine that make() returns holds; the engine goes to *engine.
+template <typename Make>
+MemoryUse measureMemory(const Make& make, EnginePtr* engine) {
+  const int64_t heapBefore = heapBytesInUse();
+  const int64_t blocksBefore = counted.liveBlocks;
+  const int64_t rssBefore = residentBytes();
+  *engine = make();
   MemoryUse use;
-  use.steadyBytes = heap.liveBytes - before.liveBytes;
-  use.peakBytes = heap.peakBytes - before.liveBytes;
-  use.blocks = heap.allocations - before.allocations;
-  use.rssBytes = processStatusBytes("VmRSS:") - rssBefore;
-  if (rssPeakKnown) use.peakRssBytes = processStatusBytes("VmHWM:") - rssBefore;
+  use.heapBytes = heapBytesInUse() - heapBefore;
+  use.blocks = counted.liveBlocks - blocksBefore;
+  use.rssBytes = residentBytes() - rssBefore;
   return use;
 }
 
@@ -216,7 +250,7 @@ CorpusTimes timeRequests(TessulClient* engine, const std::string& name,
     result.decisions[i] = engine->matches(r.url, r.options, r.pageHost);
   }
 
-  const uint64_t allocationsBefore = heap.allocations;
+  const uint64_t allocationsBefore = counted.allocations;
   for (int pass = 0; pass < kTimedPasses; ++pass) {
     for (size_t i = 0; i < prepared.size(); ++i) {
       const PreparedRequest& r = prepared[i];
@@ -230,7 +264,7 @@ CorpusTimes timeRequests(TessulClient* engine, const std::string& name,
       if (blocked != (result.decisions[i] != 0)) result.decisionsStable = false;
     }
   }
-  result.timedAllocations = heap.allocations - allocationsBefore;
+  result.timedAllocations = counted.allocations - allocationsBefore;
   return result;
 }
 
@@ -258,14 +292,28 @@ Distribution distributionOf(std::vector<int64_t> times) {
           times.back(), sum / static_cast<double>(times.size())};
 }
 
+struct Options {
+  const Mode* mode = &kModes[0];
+  int scale = 1;
+  std::string generated;  // the directory of the generated copies
+  std::string out;        // empty: no JSON
+};
+
 struct Results {
-  double parseMs = 0;
-  MemoryUse memory;
+  size_t listBytes = 0;
+  LifeTimes parse;
+  MemoryUse parsed;
   size_t imageBytes = 0;
   double saveMs = 0;
-  double loadMs = 0;
+  LifeTimes load;
+  MemoryUse loaded;  // heap beside the image
   int64_t clockOverheadNs = 0;
   std::vector<CorpusTimes> corpora;
+
+  // A loaded engine's memory: its heap and the image it borrows.
+  int64_t loadedBytes() const {
+    return loaded.heapBytes + static_cast<int64_t>(imageBytes);
+  }
 };
 
 // ---------------------------------------------------------------------------
@@ -297,33 +345,48 @@ void writeJsonArray(std::ostream& out, const std::vector<T>& values) {
   out << ']';
 }
 
-std::string notes() {
-  return std::string("C++, ") + TESSUL_BUILD +
-         "; parse_ms: construction and one parse() of easylist, a line feed "
-         "and easyprivacy, text in memory; memory_bytes (live after the "
-         "parse) and peak_memory_bytes (high-water mark during it) count the "
-         "engine's heap blocks at their usable sizes through a counting "
-         "operator new, element-hiding rules included, which the engine keeps "
-         "but request matching never uses; rss_bytes and peak_rss_bytes: "
-         "VmRSS growth and VmHWM growth for that parse; the image is "
-         "serialize() without element-hiding and HTML rules, as the Java "
-         "bridge writes it; load_ms: construction and a bounded deserialize() "
-         "of the image in memory, and the loaded engine decides every request "
-         "as the parsed one does; request types map to FilterOption bits, an "
-         "empty page host is passed as null; timed_allocations: operator new "
-         "calls during the timed passes";
+std::string notes(const Options& options) {
+  std::string lists = "easylist, a line feed and easyprivacy";
+  if (options.scale > 1) {
+    lists += ", then " + std::to_string(options.scale - 1) +
+             " generated copies of them, each after a line feed";
+  }
+  return std::string("C++, ") + TESSUL_BUILD + "; " + options.mode->name +
+         " mode; parse_ms: construction and one parse() of " + lists +
+         ", text in memory; memory figures are the growth of the bytes "
+         "malloc has in use after malloc_trim(0) (mallinfo2 uordblks + "
+         "hblkhd, chunk headers and rounding included) over the figure just "
+         "before the engine was made; parse_memory_bytes includes the "
+         "element-hiding rules, which the engine keeps but request matching "
+         "never uses; the image is serialize() without element-hiding and "
+         "HTML rules, as the Java bridge writes it; load_ms: construction and "
+         "a bounded deserialize() of the image in memory, and the loaded "
+         "engine decides every request as the parsed one does; "
+         "load_memory_bytes = load_heap_bytes + load_image_bytes, the image "
+         "the loaded engine borrows; destroy_*_ms: delete of an engine just "
+         "made; *_blocks: blocks allocated through new and still held; "
+         "rss_bytes: VmRSS growth for the first parse; request types map to "
+         "FilterOption bits, an empty page host is passed as null; "
+         "timed_allocations: operator new calls during the timed passes";
 }
 
-void writeJson(std::ostream& out, const Results& r, const std::string& note) {
+void writeJson(std::ostream& out, const Options& options, const Results& r) {
   out << std::fixed << std::setprecision(3);
-  out << "{\"engine\":\"tessul\",\"version\":" << jsonString(TESSUL_VERSION)
-      << ",\"parse_ms\":" << r.parseMs
-      << ",\"memory_bytes\":" << r.memory.steadyBytes
-      << ",\"peak_memory_bytes\":" << r.memory.peakBytes
-      << ",\"rss_bytes\":" << r.memory.rssBytes
-      << ",\"peak_rss_bytes\":" << r.memory.peakRssBytes
+  out << "{\"engine\":\"tessul\",\"mode\":" << jsonString(options.mode->name)
+      << ",\"scale\":" << options.scale
+      << ",\"version\":" << jsonString(TESSUL_VERSION)
+      << ",\"list_bytes\":" << r.listBytes << ",\"parse_ms\":" << r.parse.makeMs
+      << ",\"destroy_parsed_ms\":" << r.parse.deleteMs
+      << ",\"parse_memory_bytes\":" << r.parsed.heapBytes
+      << ",\"parse_blocks\":" << r.parsed.blocks
+      << ",\"rss_bytes\":" << r.parsed.rssBytes
       << ",\"image_bytes\":" << r.imageBytes << ",\"save_ms\":" << r.saveMs
-      << ",\"load_ms\":" << r.loadMs
+      << ",\"load_ms\":" << r.load.makeMs
+      << ",\"destroy_loaded_ms\":" << r.load.deleteMs
+      << ",\"load_memory_bytes\":" << r.loadedBytes()
+      << ",\"load_heap_bytes\":" << r.loaded.heapBytes
+      << ",\"load_image_bytes\":" << r.imageBytes
+      << ",\"load_blocks\":" << r.loaded.blocks
       << ",\"clock_overhead_ns\":" << r.clockOverheadNs << ",\"corpora\":{";
   for (size_t i = 0; i < r.corpora.size(); ++i) {
     const CorpusTimes& c = r.corpora[i];
@@ -336,33 +399,36 @@ void writeJson(std::ostream& out, const Results& r, const std::string& note) {
     writeJsonArray(out, c.decisions);
     out << '}';
   }
-  out << "},\"notes\":" << jsonString(note) << "}\n";
+  out << "},\"notes\":" << jsonString(notes(options)) << "}\n";
 }
 
 double mebibytes(double bytes) { return bytes / (1024 * 1024); }
 
-void printSummary(const Results& r, size_t listBytes) {
-  std::printf("tessul %s, %s\n", TESSUL_VERSION, TESSUL_BUILD);
-  std::printf("lists    easylist.txt + easyprivacy.txt, %.2f MiB of text\n",
-              mebibytes(listBytes));
-  std::printf("parse    %.1f ms (median of %d builds)\n", r.parseMs, kRuns);
-  std::printf(
-      "memory   %.2f MiB allocated and live after the parse (%llu blocks), "
-      "peak %.2f MiB during it\n",
-      mebibytes(r.memory.steadyBytes),
-      static_cast<unsigned long long>(r.memory.blocks),
-      mebibytes(r.memory.peakBytes));
-  std::printf("         RSS growth %.2f MiB, peak ",
-              mebibytes(r.memory.rssBytes));
-  if (r.memory.peakRssBytes < 0) {
-    std::printf("unknown (no /proc/self/clear_refs)\n");
-  } else {
-    std::printf("%.2f MiB\n", mebibytes(r.memory.peakRssBytes));
+void printSummary(const Options& options, const Results& r) {
+  std::printf("tessul %s, %s mode, %s\n", TESSUL_VERSION, options.mode->name,
+              TESSUL_BUILD);
+  std::printf("lists    easylist.txt + easyprivacy.txt");
+  if (options.scale > 1) {
+    std::printf(" + %d generated copies", options.scale - 1);
   }
+  std::printf(" (scale %dx), %.2f MiB of text\n", options.scale,
+              mebibytes(r.listBytes));
+  std::printf("parse    %.1f ms, delete %.2f ms (medians of %d)\n",
+              r.parse.makeMs, r.parse.deleteMs, kRuns);
   std::printf(
-      "image    %.2f MiB (%zu bytes); save %.2f ms, load %.2f ms (medians "
-      "of %d)\n",
-      mebibytes(r.imageBytes), r.imageBytes, r.saveMs, r.loadMs, kRuns);
+      "         parsed engine: %.2f MiB of heap in use (%lld blocks); RSS "
+      "growth %.2f MiB\n",
+      mebibytes(r.parsed.heapBytes), static_cast<long long>(r.parsed.blocks),
+      mebibytes(r.parsed.rssBytes));
+  std::printf("image    %.2f MiB (%zu bytes); save %.2f ms (median of %d)\n",
+              mebibytes(r.imageBytes), r.imageBytes, r.saveMs, kRuns);
+  std::printf("load     %.2f ms, delete %.2f ms (medians of %d)\n",
+              r.load.makeMs, r.load.deleteMs, kRuns);
+  std::printf(
+      "         loaded engine: %.2f MiB of heap in use (%lld blocks) + the "
+      "%.2f MiB image it borrows = %.2f MiB\n",
+      mebibytes(r.loaded.heapBytes), static_cast<long long>(r.loaded.blocks),
+      mebibytes(r.imageBytes), mebibytes(r.loadedBytes()));
   std::printf("clock    %lld ns per pair of steady_clock::now() (median)\n\n",
               static_cast<long long>(r.clockOverheadNs));
   std::printf(
@@ -388,19 +454,38 @@ void printSummary(const Results& r, size_t listBytes) {
 
 // ---------------------------------------------------------------------------
 
-struct Options {
-  std::string out;  // empty: no JSON
-};
+const Mode* findMode(const char* name) {
+  for (const Mode& mode : kModes) {
+    if (std::strcmp(mode.name, name) == 0) return &mode;
+  }
+  return nullptr;
+}
 
 bool parseArguments(int argc, char** argv, Options* options) {
   for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--out") == 0 && i + 1 < argc) {
-      options->out = argv[++i];
+    const char* flag = argv[i];
+    const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
+    if (value == nullptr) return false;
+    ++i;
+    if (std::strcmp(flag, "--out") == 0) {
+      options->out = value;
+    } else if (std::strcmp(flag, "--generated") == 0) {
+      options->generated = value;
+    } else if (std::strcmp(flag, "--mode") == 0) {
+      options->mode = findMode(value);
+      if (options->mode == nullptr) return false;
+    } else if (std::strcmp(flag, "--scale") == 0) {
+      char* end = nullptr;
+      const long scale = std::strtol(value, &end, 10);
+      if (*value == '\0' || *end != '\0' || scale < 1 || scale > kMaxScale) {
+        return false;
+      }
+      options->scale = static_cast<int>(scale);
     } else {
       return false;
     }
   }
-  return true;
+  return options->scale == 1 || !options->generated.empty();
 }
 
 int fail(const std::string& message) {
@@ -408,25 +493,49 @@ int fail(const std::string& message) {
   return 1;
 }
 
+// The bundled lists and scale - 1 generated copies, each after a line feed.
+bool readLists(const Options& options, std::string* lists,
+               std::string* error) {
+  *lists = testing::bundledLists();
+  if (lists->size() < 2) {
+    *error = "the bundled lists are missing";
+    return false;
+  }
+  for (int k = 1; k < options.scale; ++k) {
+    const std::string path =
+        options.generated + "/generated-" + std::to_string(k) + ".txt";
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    if (in.is_open()) text << in.rdbuf();
+    if (text.str().empty()) {
+      *error = "cannot read " + path + " (bench/lists/generate.mjs makes it)";
+      return false;
+    }
+    *lists += "\n" + text.str();
+  }
+  return true;
+}
+
 int run(const Options& options) {
-  const std::string lists = testing::bundledLists();
+  std::string lists;
+  std::string error;
+  if (!readLists(options, &lists, &error)) return fail(error);
   std::vector<std::vector<testing::Request>> logs;
   for (const char* name : kCorpora) {
     logs.push_back(testing::readRequests(std::string(name) + ".tsv"));
     if (logs.back().empty()) return fail(std::string("no requests in ") + name);
   }
-  if (lists.size() < 2) return fail("the bundled lists are missing");
 
   Results results;
-  results.memory = measureEngineMemory(lists);
-
-  std::unique_ptr<TessulClient> engine;
-  results.parseMs = medianMilliseconds([&] { engine.reset(); },
-                                       [&] {
-                                         engine =
-                                             std::make_unique<TessulClient>();
-                                         engine->parse(lists.c_str());
-                                       });
+  results.listBytes = lists.size();
+  const auto parsed = [&] {
+    EnginePtr engine = options.mode->make();
+    engine->parse(lists.c_str());
+    return engine;
+  };
+  EnginePtr engine;
+  results.parsed = measureMemory(parsed, &engine);
+  results.parse = timeMakeAndDelete(parsed);
 
   std::unique_ptr<char[]> image;
   int imageSize = 0;
@@ -435,22 +544,23 @@ int run(const Options& options) {
       [&] { image.reset(engine->serialize(&imageSize, true, true)); });
   results.imageBytes = static_cast<size_t>(imageSize);
 
-  std::unique_ptr<TessulClient> loaded;
   bool loadFailed = false;
-  results.loadMs = medianMilliseconds(
-      [&] { loaded.reset(); },
-      [&] {
-        loaded = std::make_unique<TessulClient>();
-        loadFailed |= !loaded->deserialize(image.get(), results.imageBytes);
-      });
+  const auto loaded = [&] {
+    EnginePtr loadedEngine = options.mode->make();
+    loadFailed |= !loadedEngine->deserialize(image.get(), results.imageBytes);
+    return loadedEngine;
+  };
+  EnginePtr loadedEngine;
+  results.loaded = measureMemory(loaded, &loadedEngine);
+  results.load = timeMakeAndDelete(loaded);
   if (loadFailed) return fail("the engine refused its own image");
   for (size_t i = 0; i < logs.size(); ++i) {
-    if (decide(loaded.get(), logs[i]) != decide(engine.get(), logs[i])) {
+    if (decide(loadedEngine.get(), logs[i]) != decide(engine.get(), logs[i])) {
       return fail(std::string("the loaded engine decides ") + kCorpora[i] +
                   " requests unlike the parsed one");
     }
   }
-  loaded.reset();
+  loadedEngine.reset();
 
   results.clockOverheadNs = clockOverheadNs();
   for (size_t i = 0; i < logs.size(); ++i) {
@@ -461,10 +571,10 @@ int run(const Options& options) {
     }
   }
 
-  printSummary(results, lists.size());
+  printSummary(options, results);
   if (!options.out.empty()) {
     std::ofstream out(options.out);
-    writeJson(out, results, notes());
+    writeJson(out, options, results);
     if (!out.flush()) return fail("cannot write " + options.out);
   }
   return 0;
@@ -476,7 +586,14 @@ int run(const Options& options) {
 int main(int argc, char** argv) {
   tessul::Options options;
   if (!tessul::parseArguments(argc, argv, &options)) {
-    std::fprintf(stderr, "usage: corpus_bench [--out FILE]\n");
+    std::string modes;
+    for (const tessul::Mode& mode : tessul::kModes) {
+      modes += std::string(modes.empty() ? "" : "|") + mode.name;
+    }
+    std::fprintf(stderr,
+                 "usage: corpus_bench [--mode %s] [--scale N --generated DIR] "
+                 "[--out FILE]\n       (N from 1 to %d)\n",
+                 modes.c_str(), tessul::kMaxScale);
     return 2;
   }
   return tessul::run(options);

@@ -3,7 +3,20 @@
 // writes one JSON document with its build, memory, image and per-request
 // figures, in the same layout as tessul's own benchmark output.
 //
-//   node --expose-gc bench/peers/run.mjs ENGINE [--out FILE] [--data DIR]
+//   node --expose-gc bench/peers/run.mjs ENGINE [--scale N --generated DIR]
+//                                        [--out FILE] [--data DIR]
+//
+// --scale N builds from the bundled lists and N - 1 generated copies of them
+// (bench/lists/generate.mjs writes them to DIR).
+//
+// Memory: V8's heapUsed + external (typed arrays included) after several
+// global.gc() calls, as growth over the figure taken just before the engine
+// is made. A parsed engine is measured first thing in the process, from a
+// fresh copy of the list texts that is dropped once it is built (an engine
+// that keeps slices of the text keeps it whole). A loaded engine is measured
+// in a child process (uBO keeps its grown buffers after a reset): from before
+// the image file is read, with the image dropped once loaded, so an engine
+// that keeps its image holds it in the figure.
 //
 // Per-request timing: every request is converted to the engine's request
 // object before any timing; then one warm-up pass over all requests and five
@@ -11,10 +24,13 @@
 // process.hrtime.bigint() and the figure kept per request is the minimum over
 // the five passes.
 
-import { readFileSync, writeFileSync } from 'node:fs';
+import { spawnSync } from 'node:child_process';
+import { mkdtempSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
 import { createRequire } from 'node:module';
+import { tmpdir } from 'node:os';
 import { dirname, join, resolve } from 'node:path';
 import { fileURLToPath } from 'node:url';
+import { BUNDLED_LISTS, generatedListPath } from '../lists/generate.mjs';
 
 const HERE = dirname(fileURLToPath(import.meta.url));
 const REPO = resolve(HERE, '..', '..');
@@ -25,8 +41,12 @@ const SAVES = 5;
 const LOADS = 5;
 const TIMED_PASSES = 5;
 const CLOCK_SAMPLES = 100001;
+const MAX_SCALE = 64;
+// uBO's package ships its public suffix list in a form its own loader
+// rejects, and then runs without one: every two hosts that differ are then
+// third-party to each other. It is given Debian's list (package publicsuffix).
+const PUBLIC_SUFFIX_LIST = '/usr/share/publicsuffix/public_suffix_list.dat';
 
-const LISTS = ['easylist.txt', 'easyprivacy.txt'];
 const CORPORA = { pageloads: 'pageloads.tsv', 'peer-dev': 'peer-dev.tsv' };
 const REQUEST_TYPES = new Set([
   'document', 'subdocument', 'script', 'image', 'stylesheet', 'object',
@@ -54,14 +74,19 @@ class UsageError extends Error {}
 class InputError extends Error {}
 
 function usage() {
-  return 'usage: node --expose-gc bench/peers/run.mjs ghostery|ubo|ubo-wasm [--out FILE] [--data DIR]';
+  return (
+    'usage: node --expose-gc bench/peers/run.mjs ghostery|ubo|ubo-wasm [--scale N --generated DIR]\n' +
+    '                                            [--out FILE] [--data DIR]'
+  );
 }
 
+const VALUE_FLAGS = ['--out', '--data', '--scale', '--generated', '--load-memory'];
+
 function parseArgs(argv) {
-  const args = { engine: null, out: null, data: join(REPO, 'data') };
+  const args = { engine: null, out: null, data: join(REPO, 'data'), scale: '1', generated: null, 'load-memory': null };
   for (let i = 0; i < argv.length; i++) {
     const a = argv[i];
-    if (a === '--out' || a === '--data') {
+    if (VALUE_FLAGS.includes(a)) {
       if (i + 1 >= argv.length) throw new UsageError(`${a} needs a value`);
       args[a.slice(2)] = argv[++i];
     } else if (a === '-h' || a === '--help') {
@@ -77,7 +102,12 @@ function parseArgs(argv) {
   }
   if (args.engine === null) throw new UsageError('no engine named');
   if (!(args.engine in ADAPTERS)) throw new UsageError(`unknown engine "${args.engine}"`);
-  return args;
+  const scale = Number(args.scale);
+  if (!Number.isInteger(scale) || scale < 1 || scale > MAX_SCALE) {
+    throw new UsageError(`--scale takes a whole number from 1 to ${MAX_SCALE}`);
+  }
+  if (scale > 1 && args.generated === null) throw new UsageError('--scale above 1 needs --generated DIR');
+  return { ...args, scale };
 }
 
 function readText(path) {
@@ -109,6 +139,13 @@ function readCorpus(path) {
   return requests;
 }
 
+// The bundled lists, then scale - 1 generated copies of them.
+function readLists(args) {
+  const lists = BUNDLED_LISTS.map((name) => readText(join(args.data, name)));
+  for (let k = 1; k < args.scale; k++) lists.push(readText(generatedListPath(args.generated, k)));
+  return lists;
+}
+
 function sourceUrl(pageHost) {
   return pageHost === '' ? '' : `https://${pageHost}/`;
 }
@@ -130,7 +167,7 @@ async function ghosteryAdapter() {
   return {
     version: packageVersion('@ghostery/adblocker'),
     notes: [
-      'FiltersEngine.parse(easylist + "\\n" + easyprivacy, {loadCosmeticFilters: false}), other options at their defaults (in-memory bucket cache on)',
+      'FiltersEngine.parse(easylist + "\\n" + easyprivacy [+ "\\n" + each generated copy], {loadCosmeticFilters: false}), other options at their defaults (in-memory bucket cache on)',
       'request objects are Request.fromRawDetails({url, type, sourceUrl}); a Request keeps its tokens after the first match, so the timed passes reuse them',
       'blocked = engine.match(request).match',
     ],
@@ -142,6 +179,12 @@ async function ghosteryAdapter() {
     },
     imageBytes(image) {
       return image.byteLength;
+    },
+    writeImage(image, path) {
+      writeFileSync(path, image);
+    },
+    readImage(path) {
+      return readFileSync(path);
     },
     load(image) {
       return FiltersEngine.deserialize(image);
@@ -166,7 +209,7 @@ async function uboAdapter(wasm) {
   const ubo = await import('@gorhill/ubo-core');
   const notes = [
     'StaticNetFilteringEngine is a single instance: each build or load replaces its content',
-    'useLists([{name: "easylist", raw}, {name: "easyprivacy", raw}])',
+    'useLists([{name: "easylist", raw}, {name: "easyprivacy", raw}, ...one entry per generated copy])',
     'request objects are {originURL, url, type}; matchRequest() parses them into its filtering context on every call, so that work is inside the timed call',
     'blocked = matchRequest(details) === 1 (2 means an exception allowed it)',
     'image is the string from serialize(), counted in UTF-8 bytes',
@@ -177,13 +220,15 @@ async function uboAdapter(wasm) {
     }
     notes.push('enableWASM() returned true before the engine was created');
   }
-  const snfe = await ubo.StaticNetFilteringEngine.create();
-  const NAMES = ['easylist', 'easyprivacy'];
+  if (!ubo.pslInit(readText(PUBLIC_SUFFIX_LIST))) throw new Error(`uBO refused ${PUBLIC_SUFFIX_LIST}`);
+  notes.push(`public suffix list: pslInit(${PUBLIC_SUFFIX_LIST}), the one in the package does not load`);
+  const snfe = await ubo.StaticNetFilteringEngine.create({ noPSL: true });
+  const NAMES = BUNDLED_LISTS.map((file) => file.replace(/\.txt$/, ''));
   return {
     version: packageVersion('@gorhill/ubo-core'),
     notes,
     async build(lists) {
-      await snfe.useLists(lists.map((raw, i) => ({ name: NAMES[i] ?? `list${i}`, raw })));
+      await snfe.useLists(lists.map((raw, i) => ({ name: NAMES[i] ?? `generated${i - 1}`, raw })));
       return snfe;
     },
     async save() {
@@ -191,6 +236,12 @@ async function uboAdapter(wasm) {
     },
     imageBytes(image) {
       return Buffer.byteLength(image, 'utf8');
+    },
+    writeImage(image, path) {
+      writeFileSync(path, image, 'utf8');
+    },
+    readImage(path) {
+      return readFileSync(path, 'utf8');
     },
     async load(image) {
       const ok = await snfe.deserialize(image);
@@ -233,6 +284,20 @@ async function timedMs(fn) {
 
 function settle() {
   for (let i = 0; i < 3; i++) global.gc();
+}
+
+// Memory of the process as the benchmark counts it, after garbage collection:
+// V8's heap in use and the memory it accounts outside the heap (typed
+// arrays); and the resident set.
+function memoryInUse() {
+  settle();
+  const m = process.memoryUsage();
+  return { bytes: m.heapUsed + m.external, rss: m.rss };
+}
+
+// A copy of a string that shares no memory with it.
+function freshCopy(text) {
+  return Buffer.from(text, 'utf8').toString('utf8');
 }
 
 function clockOverheadNs() {
@@ -288,13 +353,52 @@ function timeRequests(adapter, engine, requests) {
 
 // ---------------------------------------------------------------------------
 
+// Engines kept alive until their memory has been read.
+const kept = [];
+
+// Child process of measureLoadedMemory(): loads the image file and prints
+// what the loaded engine holds.
+async function printLoadedMemory(args) {
+  const adapter = await ADAPTERS[args.engine]();
+  const before = memoryInUse();
+  let image = adapter.readImage(args['load-memory']);
+  kept.push(await adapter.load(image));
+  image = null;
+  const after = memoryInUse();
+  process.stdout.write(JSON.stringify({ load_memory_bytes: after.bytes - before.bytes }) + '\n');
+}
+
+// The memory of an engine loaded from `image`, measured in a fresh process.
+function measureLoadedMemory(args, adapter, image) {
+  const dir = mkdtempSync(join(tmpdir(), 'bench-peers-'));
+  try {
+    const file = join(dir, 'image');
+    adapter.writeImage(image, file);
+    const child = spawnSync(
+      process.execPath,
+      [...process.execArgv, fileURLToPath(import.meta.url), args.engine, '--load-memory', file],
+      { encoding: 'utf8', maxBuffer: 1 << 20 },
+    );
+    if (child.status !== 0) {
+      throw new Error(`measuring the loaded engine failed: ${(child.stderr || child.error || '').toString().trim()}`);
+    }
+    return JSON.parse(child.stdout).load_memory_bytes;
+  } finally {
+    rmSync(dir, { recursive: true, force: true });
+  }
+}
+
 async function main() {
   const args = parseArgs(process.argv.slice(2));
   if (typeof global.gc !== 'function') {
     throw new UsageError('global.gc() is missing: run node with --expose-gc');
   }
+  if (args['load-memory'] !== null) {
+    await printLoadedMemory(args);
+    return;
+  }
 
-  const lists = LISTS.map((name) => readText(join(args.data, name)));
+  const lists = readLists(args);
   const corpora = Object.entries(CORPORA).map(([name, file]) => ({
     name,
     requests: readCorpus(join(args.data, file)),
@@ -303,23 +407,17 @@ async function main() {
   const adapter = await ADAPTERS[args.engine]();
   const notes = [...adapter.notes];
 
-  // Memory of one engine, measured first so that earlier builds do not
-  // leave pages behind in the RSS.
-  settle();
-  const before = process.memoryUsage();
-  let engine = await adapter.build(lists);
-  settle();
-  const after = process.memoryUsage();
-  const memoryBytes = after.heapUsed - before.heapUsed;
-  const rssBytes = after.rss - before.rss;
-  notes.push(
-    `memory growth outside the JS heap: external ${after.external - before.external} bytes, ` +
-      `array buffers ${after.arrayBuffers - before.arrayBuffers} bytes (not in memory_bytes, in rss_bytes)`,
-  );
-  engine = null;
-  settle();
+  // Memory of one engine, measured first so that nothing built before has
+  // grown the engine's buffers or left pages behind in the RSS.
+  const before = memoryInUse();
+  let fresh = lists.map(freshCopy);
+  kept.push(await adapter.build(fresh));
+  fresh = null;
+  const after = memoryInUse();
+  kept.length = 0;
 
   const buildMs = [];
+  let engine = null;
   for (let i = 0; i < BUILDS; i++) {
     engine = null;
     settle();
@@ -340,6 +438,7 @@ async function main() {
     image = value;
   }
   const imageBytes = adapter.imageBytes(image);
+  const loadMemoryBytes = measureLoadedMemory(args, adapter, image);
 
   const loadMs = [];
   let loaded = null;
@@ -356,7 +455,11 @@ async function main() {
       throw new Error(`${c.name}: the engine loaded from its image decides ${differ} request(s) differently`);
     }
   });
-  notes.push('the engine loaded from its image decides every request as the parsed one does');
+  notes.push(
+    'memory figures: growth of heapUsed + external after global.gc(); parse_memory_bytes: an engine built from a fresh copy of the list texts, dropped once built; load_memory_bytes: in a fresh process, an engine loaded from the image file read after the first figure, the image then dropped (an engine that keeps its image holds it)',
+    'destroy_*_ms: not applicable, a JavaScript engine is released by dropping it and the garbage collector frees it later',
+    'the engine loaded from its image decides every request as the parsed one does',
+  );
   loaded = null;
   image = null;
 
@@ -369,12 +472,17 @@ async function main() {
   const out = {
     engine: args.engine,
     version: adapter.version,
+    scale: args.scale,
+    list_bytes: lists.reduce((sum, text) => sum + Buffer.byteLength(text, 'utf8'), 0) + lists.length - 1,
     parse_ms: round(median(buildMs), 3),
-    memory_bytes: memoryBytes,
-    rss_bytes: rssBytes,
+    destroy_parsed_ms: null,
+    parse_memory_bytes: after.bytes - before.bytes,
+    rss_bytes: after.rss - before.rss,
     image_bytes: imageBytes,
     save_ms: round(median(saveMs), 3),
     load_ms: round(median(loadMs), 3),
+    destroy_loaded_ms: null,
+    load_memory_bytes: loadMemoryBytes,
     clock_overhead_ns: clockNs,
     corpora: {},
     notes: '',
@@ -395,7 +503,11 @@ async function main() {
 
   const json = JSON.stringify(out) + '\n';
   if (args.out) {
-    writeFileSync(args.out, json);
+    try {
+      writeFileSync(args.out, json);
+    } catch (err) {
+      throw new InputError(`cannot write ${args.out}: ${err.message}`);
+    }
   } else {
     process.stdout.write(json);
   }

@@ -1,7 +1,17 @@
 // Figures, tables, CSV and SVG for the benchmark report. Everything here is
 // pure: report.mjs does the reading and writing.
+//
+// Each document holds one engine (tessul in one of its modes, or a peer) on
+// one list set: scale 1 is EasyList + EasyPrivacy, scale N adds N - 1
+// generated copies of them. The side-by-side table, the ratios and the
+// decisions use scale 1; the growth table uses every scale.
 
 export const TESSUL = 'tessul';
+// tessul's default matching mode: its documents are named plain "tessul",
+// those of any other mode "tessul-MODE", and the ratios are the default's.
+export const DEFAULT_MODE = 'exact';
+// The peers whose agreement tessul's decisions are held against.
+export const CONSENSUS_PEERS = ['ghostery', 'ubo'];
 
 // Nearest-rank percentile of an ascending array: the smallest value such
 // that at least p percent of the values are at or below it.
@@ -26,6 +36,20 @@ export function countDiffering(a, b) {
   let n = 0;
   for (let i = 0; i < a.length; i++) if (a[i] !== b[i]) n++;
   return n;
+}
+
+// Where the peers decide alike: the number of such requests, and for each
+// of `others` how many of them it decides otherwise (null when its decisions
+// are missing or of another length). Null when the peers' are.
+export function againstAgreement(peerDecisions, others) {
+  const [first, ...rest] = peerDecisions;
+  if (!Array.isArray(first) || rest.some((d) => countDiffering(first, d) === null)) return null;
+  const agreed = [];
+  for (let i = 0; i < first.length; i++) if (rest.every((d) => d[i] === first[i])) agreed.push(i);
+  const differ = others.map((d) =>
+    Array.isArray(d) && d.length === first.length ? agreed.filter((i) => d[i] !== first[i]).length : null,
+  );
+  return { agree: agreed.length, differ };
 }
 
 function isNumber(x) {
@@ -61,13 +85,23 @@ export function corpusStats(corpus) {
   };
 }
 
+const MIB = 1 / 1048576;
+
+// Memory figures are growth over the figure taken just before the engine
+// was made: for tessul the bytes malloc has in use after malloc_trim(0), the
+// image a loaded engine borrows included; for the peers V8's heapUsed +
+// external after garbage collection.
 export const ENGINE_METRICS = [
   { key: 'parse_ms', label: 'parse (ms)', scale: 1 },
-  { key: 'memory_bytes', label: 'memory, JS heap (MiB)', scale: 1 / 1048576 },
-  { key: 'rss_bytes', label: 'RSS growth (MiB)', scale: 1 / 1048576 },
-  { key: 'image_bytes', label: 'image size (MiB)', scale: 1 / 1048576 },
+  { key: 'parse_memory_bytes', label: 'memory after parse (MiB)', scale: MIB },
+  { key: 'destroy_parsed_ms', label: 'delete parsed (ms)', scale: 1, noRatio: true },
+  { key: 'image_bytes', label: 'image size (MiB)', scale: MIB },
   { key: 'save_ms', label: 'save (ms)', scale: 1 },
   { key: 'load_ms', label: 'load (ms)', scale: 1 },
+  { key: 'load_memory_bytes', label: 'memory after load (MiB)', scale: MIB },
+  { key: 'load_image_bytes', label: '  image it borrows (MiB)', scale: MIB, noRatio: true },
+  { key: 'destroy_loaded_ms', label: 'delete loaded (ms)', scale: 1, noRatio: true },
+  { key: 'rss_bytes', label: 'RSS growth, parse (MiB)', scale: MIB },
   { key: 'clock_overhead_ns', label: 'clock overhead (ns)', scale: 1, integer: true, noRatio: true },
 ];
 
@@ -80,33 +114,105 @@ export const CORPUS_METRICS = [
   { key: 'blocked', label: 'blocked', scale: 1, integer: true, noRatio: true },
 ];
 
-// Turns parsed documents into engines with their figures; tessul first, then
-// the others in the order given. Repeated engine names get a suffix.
-export function summarize(docs) {
-  const seen = new Map();
-  const engines = docs.map((doc) => {
-    let name = typeof doc.engine === 'string' && doc.engine !== '' ? doc.engine : 'unnamed';
-    const count = (seen.get(name) ?? 0) + 1;
-    seen.set(name, count);
-    if (count > 1) name = `${name} (${count})`;
-    const figures = {};
-    for (const m of ENGINE_METRICS) figures[m.key] = numberOrNull(doc[m.key]);
-    const corpora = {};
-    const raw = doc.corpora !== null && typeof doc.corpora === 'object' ? doc.corpora : {};
-    for (const [corpus, data] of Object.entries(raw)) corpora[corpus] = corpusStats(data);
+// The growth table's columns; then the per-request median of each corpus.
+export const GROWTH_METRICS = [
+  { key: 'parse_ms', label: 'parse ms', scale: 1 },
+  { key: 'load_ms', label: 'load ms', scale: 1 },
+  { key: 'parse_memory_bytes', label: 'parsed MiB', scale: MIB },
+  { key: 'load_memory_bytes', label: 'loaded MiB', scale: MIB },
+];
+
+function engineName(doc) {
+  const engine = typeof doc.engine === 'string' && doc.engine !== '' ? doc.engine : 'unnamed';
+  const mode = typeof doc.mode === 'string' && doc.mode !== '' ? doc.mode : DEFAULT_MODE;
+  return mode === DEFAULT_MODE ? engine : `${engine}-${mode}`;
+}
+
+function entryOf(doc) {
+  const figures = {};
+  const notApplicable = new Set();
+  for (const m of ENGINE_METRICS) {
+    figures[m.key] = numberOrNull(doc[m.key]);
+    if (doc[m.key] === null) notApplicable.add(m.key);
+  }
+  const corpora = {};
+  const raw = doc.corpora !== null && typeof doc.corpora === 'object' ? doc.corpora : {};
+  for (const [corpus, data] of Object.entries(raw)) corpora[corpus] = corpusStats(data);
+  return {
+    name: engineName(doc),
+    isTessul: doc.engine === TESSUL,
+    scale: Number.isInteger(doc.scale) && doc.scale >= 1 ? doc.scale : 1,
+    version: typeof doc.version === 'string' ? doc.version : null,
+    notes: typeof doc.notes === 'string' ? doc.notes : null,
+    figures,
+    notApplicable,
+    corpora,
+  };
+}
+
+// Rows of the growth table: every engine at every scale it was run at, with
+// the decisions it changed against its own scale-1 run.
+function growthRows(entries, engines, corpusNames) {
+  if (entries.every((e) => e.scale === 1)) return [];
+  const order = [...new Set([...engines.map((e) => e.name), ...entries.map((e) => e.name)])];
+  const rows = [];
+  for (const name of order) {
+    const own = entries.filter((e) => e.name === name).sort((a, b) => a.scale - b.scale);
+    const base = own.find((e) => e.scale === 1);
+    for (const e of own) {
+      let changed = null;
+      if (base) {
+        const counts = corpusNames.map((c) => countDiffering(base.corpora[c]?.decisions, e.corpora[c]?.decisions));
+        if (counts.every(isNumber)) changed = counts.reduce((s, n) => s + n, 0);
+      }
+      rows.push({ engine: e, changed });
+    }
+  }
+  return rows;
+}
+
+// Per corpus, the requests on which the consensus peers decide alike and
+// how many of them each tessul engine decides otherwise; null without both
+// peers.
+function agreementRows(engines, corpusNames) {
+  const peers = CONSENSUS_PEERS.map((name) => engines.find((e) => e.name === name && !e.isTessul));
+  if (peers.some((p) => !p)) return null;
+  const tessuls = engines.filter((e) => e.isTessul);
+  return corpusNames.map((c) => {
+    const result = againstAgreement(
+      peers.map((p) => p.corpora[c]?.decisions),
+      tessuls.map((t) => t.corpora[c]?.decisions),
+    );
     return {
-      name,
-      isTessul: doc.engine === TESSUL && count === 1,
-      version: typeof doc.version === 'string' ? doc.version : null,
-      notes: typeof doc.notes === 'string' ? doc.notes : null,
-      figures,
-      corpora,
+      corpus: c,
+      agree: result?.agree ?? null,
+      differ: new Map(tessuls.map((t, i) => [t.name, result ? result.differ[i] : null])),
     };
   });
+}
+
+// Turns parsed documents into engines with their figures: the scale-1
+// documents, tessul's modes first, then the others in the order given
+// (repeated engines get a suffix); the growth table's rows; and the
+// decisions against the peers' agreement.
+export function summarize(docs) {
+  const seen = new Map();
+  const entries = docs.map((doc) => {
+    const entry = entryOf(doc);
+    const key = `${entry.name}@${entry.scale}`;
+    const count = (seen.get(key) ?? 0) + 1;
+    seen.set(key, count);
+    if (count > 1) {
+      entry.name = `${entry.name} (${count})`;
+      entry.isTessul = false;
+    }
+    return entry;
+  });
+  const engines = entries.filter((e) => e.scale === 1);
   engines.sort((a, b) => Number(b.isTessul) - Number(a.isTessul));
   const corpusNames = [];
-  for (const e of engines) for (const c of Object.keys(e.corpora)) if (!corpusNames.includes(c)) corpusNames.push(c);
-  const tessul = engines.find((e) => e.isTessul) ?? null;
+  for (const e of entries) for (const c of Object.keys(e.corpora)) if (!corpusNames.includes(c)) corpusNames.push(c);
+  const tessul = engines.find((e) => e.isTessul && e.name === TESSUL) ?? engines.find((e) => e.isTessul) ?? null;
   if (tessul) {
     for (const e of engines) {
       if (e === tessul) continue;
@@ -117,7 +223,13 @@ export function summarize(docs) {
       }
     }
   }
-  return { engines, corpusNames, tessul };
+  return {
+    engines,
+    corpusNames,
+    tessul,
+    growth: growthRows(entries, engines, corpusNames),
+    agreement: agreementRows(engines, corpusNames),
+  };
 }
 
 // A number in about four significant digits, or "-".
@@ -131,6 +243,13 @@ export function formatNumber(x, { integer = false } = {}) {
   return x.toFixed(3);
 }
 
+// An engine's figure: "n/a" where its document says the figure does not
+// apply to it (null), "-" where the document lacks it.
+function formatFigure(engine, m) {
+  if (engine.notApplicable.has(m.key)) return 'n/a';
+  return formatNumber(scaled(engine.figures[m.key], m.scale), m);
+}
+
 function formatRatio(r) {
   if (!isNumber(r)) return '-';
   return `${r >= 100 ? r.toFixed(0) : r >= 10 ? r.toFixed(1) : r.toFixed(2)}x`;
@@ -140,9 +259,9 @@ function scaled(x, scale) {
   return isNumber(x) ? x * scale : null;
 }
 
-function table(header, rows, labelWidth) {
+function table(header, rows, labelWidth, minWidth = 11) {
   const widths = header.map((h, i) =>
-    i === 0 ? labelWidth : Math.max(11, h.length + 2, ...rows.map((r) => (r[i] ?? '').length + 2)),
+    i === 0 ? labelWidth : Math.max(minWidth, h.length + 2, ...rows.map((r) => (r[i] ?? '').length + 2)),
   );
   const line = (cells) =>
     cells.map((c, i) => (i === 0 ? (c ?? '').padEnd(widths[0]) : (c ?? '').padStart(widths[i]))).join('').trimEnd();
@@ -163,6 +282,50 @@ function wrap(text, width, indent) {
   return out.join('\n');
 }
 
+function shortLabel(label) {
+  return label.replace(/ \(.*\)$/, '');
+}
+
+function growthTable(summary) {
+  const { growth, corpusNames } = summary;
+  const header = ['', 'lists', ...GROWTH_METRICS.map((m) => m.label), ...corpusNames.map((c) => `${c} µs`), 'changed'];
+  const rows = growth.map(({ engine, changed }) => [
+    engine.name,
+    `${engine.scale}x`,
+    ...GROWTH_METRICS.map((m) => formatFigure(engine, m)),
+    ...corpusNames.map((c) => formatNumber(scaled(engine.corpora[c]?.median_ns, 1e-3))),
+    formatNumber(changed, { integer: true }),
+  ]);
+  const labelWidth = Math.max(8, ...growth.map((r) => r.engine.name.length + 1));
+  return [
+    'Growth with the lists: 1x is EasyList + EasyPrivacy, Nx adds N - 1 generated copies with new',
+    'names (as many rules of each kind); µs: per-request median; changed: decisions unlike at 1x',
+    '',
+    table(header, rows, labelWidth, 8),
+  ].join('\n');
+}
+
+function agreementTable(summary) {
+  const { agreement, engines } = summary;
+  const tessuls = engines.filter((e) => e.isTessul);
+  const header = ['', 'requests', 'peers agree', ...tessuls.map((t) => `${t.name} differs`)];
+  const rows = agreement.map((row) => {
+    const requests = tessuls[0]?.corpora[row.corpus]?.requests ?? null;
+    return [
+      row.corpus,
+      formatNumber(requests, { integer: true }),
+      formatNumber(row.agree, { integer: true }),
+      ...tessuls.map((t) => formatNumber(row.differ.get(t.name), { integer: true })),
+    ];
+  });
+  return [
+    `Decisions against the peers: requests on which ${CONSENSUS_PEERS.join(' and ')} decide alike, and how`,
+    'many of them tessul decides otherwise',
+    '',
+    table(header, rows, 26),
+  ].join('\n');
+}
+
 // The side-by-side plain-text report.
 export function renderText(summary) {
   const { engines, corpusNames, tessul } = summary;
@@ -170,9 +333,7 @@ export function renderText(summary) {
   const names = engines.map((e) => e.name);
   const rows = [];
   rows.push(['version', ...engines.map((e) => e.version ?? '-')]);
-  for (const m of ENGINE_METRICS) {
-    rows.push([m.label, ...engines.map((e) => formatNumber(scaled(e.figures[m.key], m.scale), m))]);
-  }
+  for (const m of ENGINE_METRICS) rows.push([m.label, ...engines.map((e) => formatFigure(e, m))]);
   for (const c of corpusNames) {
     rows.push(['', ...engines.map(() => '')]);
     rows.push([`${c}: requests`, ...engines.map((e) => formatNumber(e.corpora[c]?.requests, { integer: true }))]);
@@ -190,6 +351,10 @@ export function renderText(summary) {
     `Benchmark: ${engines.length} engine(s); per-request times are the minimum of the timed passes`,
     '',
     table(['', ...names], rows, LABEL),
+    '',
+    'Memory: growth over the figure taken just before the engine was made. tessul: bytes malloc',
+    'has in use after malloc_trim(0) (mallinfo2), the image a loaded engine borrows included;',
+    'peers: V8 heapUsed + external after garbage collection. n/a: no such step to time.',
   ];
 
   const peers = engines.filter((e) => e !== tessul);
@@ -197,25 +362,27 @@ export function renderText(summary) {
     const ratioRows = [];
     for (const m of ENGINE_METRICS) {
       if (m.noRatio) continue;
-      ratioRows.push([m.label.replace(/ \(.*\)$/, ''), ...peers.map((p) => formatRatio(ratio(tessul.figures[m.key], p.figures[m.key])))]);
+      ratioRows.push([shortLabel(m.label), ...peers.map((p) => formatRatio(ratio(tessul.figures[m.key], p.figures[m.key])))]);
     }
     for (const c of corpusNames) {
       for (const m of CORPUS_METRICS) {
         if (m.noRatio) continue;
         ratioRows.push([
-          `${c}: ${m.label.replace(/ \(.*\)$/, '')}`,
+          `${c}: ${shortLabel(m.label)}`,
           ...peers.map((p) => formatRatio(ratio(tessul.corpora[c]?.[m.key], p.corpora[c]?.[m.key]))),
         ]);
       }
     }
     parts.push(
       '',
-      'tessul / peer (below 1x: tessul is smaller or faster); "decisions differing" above counts',
-      "the requests a peer blocks or allows unlike tessul (information, not a test)",
+      `${tessul.name} / peer (below 1x: ${tessul.name} is smaller or faster); "decisions differing" above counts`,
+      `the requests a peer blocks or allows unlike ${tessul.name} (information, not a test)`,
       '',
       table(['', ...peers.map((p) => p.name)], ratioRows, LABEL),
     );
   }
+  if (summary.agreement && engines.some((e) => e.isTessul)) parts.push('', agreementTable(summary));
+  if (summary.growth.length > 0) parts.push('', growthTable(summary));
 
   const noted = engines.filter((e) => e.notes);
   if (noted.length > 0) {
@@ -231,16 +398,19 @@ function csvField(value) {
 }
 
 // Every figure as rows of engine, corpus ("-" for whole-engine figures),
-// metric, value; missing figures have an empty value.
+// metric, value; missing figures have an empty value. Ratios are the
+// default tessul's over the peer's, on the peer's rows; growth figures carry
+// their scale ("parse_ms@2x").
 export function csvRows(summary) {
-  const { engines, corpusNames, tessul } = summary;
+  const { engines, corpusNames, tessul, growth, agreement } = summary;
   const rows = [['engine', 'corpus', 'metric', 'value']];
+  const over = tessul ? `${tessul.name}_over_peer_` : null;
   for (const e of engines) {
     rows.push([e.name, '-', 'version', e.version]);
     for (const m of ENGINE_METRICS) rows.push([e.name, '-', m.key, e.figures[m.key]]);
     if (tessul && e !== tessul) {
       for (const m of ENGINE_METRICS) {
-        if (!m.noRatio) rows.push([e.name, '-', `tessul_over_peer_${m.key}`, ratio(tessul.figures[m.key], e.figures[m.key])]);
+        if (!m.noRatio) rows.push([e.name, '-', over + m.key, ratio(tessul.figures[m.key], e.figures[m.key])]);
       }
     }
     for (const c of corpusNames) {
@@ -249,12 +419,24 @@ export function csvRows(summary) {
       rows.push([e.name, c, 'requests', s.requests]);
       for (const m of CORPUS_METRICS) rows.push([e.name, c, m.key, s[m.key]]);
       if (tessul && e !== tessul) {
-        rows.push([e.name, c, 'decisions_differing_from_tessul', s.differFromTessul]);
+        rows.push([e.name, c, `decisions_differing_from_${tessul.name}`, s.differFromTessul]);
         for (const m of CORPUS_METRICS) {
-          if (!m.noRatio) rows.push([e.name, c, `tessul_over_peer_${m.key}`, ratio(tessul.corpora[c]?.[m.key], s[m.key])]);
+          if (!m.noRatio) rows.push([e.name, c, over + m.key, ratio(tessul.corpora[c]?.[m.key], s[m.key])]);
         }
       }
     }
+  }
+  for (const row of agreement ?? []) {
+    for (const [name, differ] of row.differ) {
+      rows.push([name, row.corpus, 'requests_peers_agree_on', row.agree]);
+      rows.push([name, row.corpus, 'differs_where_peers_agree', differ]);
+    }
+  }
+  for (const { engine, changed } of growth) {
+    const at = `@${engine.scale}x`;
+    for (const m of GROWTH_METRICS) rows.push([engine.name, '-', m.key + at, engine.figures[m.key]]);
+    for (const c of corpusNames) rows.push([engine.name, c, 'median_ns' + at, engine.corpora[c]?.median_ns ?? null]);
+    rows.push([engine.name, '-', 'decisions_changed' + at, changed]);
   }
   return rows;
 }

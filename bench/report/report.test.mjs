@@ -8,7 +8,7 @@ import { tmpdir } from 'node:os';
 import { dirname, join } from 'node:path';
 import { test } from 'node:test';
 import { fileURLToPath } from 'node:url';
-import { countDiffering, csvRows, percentile, ratio, renderCsv, renderSvg, renderText, summarize } from './lib.mjs';
+import { againstAgreement, countDiffering, csvRows, percentile, ratio, renderCsv, renderSvg, renderText, summarize } from './lib.mjs';
 
 const REPORT = join(dirname(fileURLToPath(import.meta.url)), 'report.mjs');
 
@@ -17,11 +17,12 @@ function doc(engine, extra = {}) {
     engine,
     version: '1.0',
     parse_ms: 100,
-    memory_bytes: 2 * 1048576,
+    parse_memory_bytes: 2 * 1048576,
     rss_bytes: 4 * 1048576,
     image_bytes: 1048576,
     save_ms: 10,
     load_ms: 2,
+    load_memory_bytes: 3 * 1048576,
     clock_overhead_ns: 40,
     corpora: {
       small: { requests: 5, blocked: 2, times_ns: [500, 100, 400, 200, 300], decisions: [1, 0, 0, 1, 0] },
@@ -125,6 +126,94 @@ test('the SVG has one curve per engine and corpus and escapes names', () => {
   assert.match(svg, />1 µs</);
   assert.match(svg, /^<svg [^>]*xmlns="http:\/\/www\.w3\.org\/2000\/svg"/);
   assert.match(svg, /<\/svg>\n$/);
+});
+
+test('memory, load and delete figures stand side by side with ratios, n/a where a peer has none', () => {
+  const tessul = doc('tessul', {
+    parse_memory_bytes: 12 * 1048576,
+    load_memory_bytes: 8 * 1048576,
+    load_image_bytes: 5 * 1048576,
+    destroy_parsed_ms: 1.5,
+    destroy_loaded_ms: 0.5,
+    load_ms: 1,
+  });
+  const peer = doc('peer', { parse_memory_bytes: 4 * 1048576, load_memory_bytes: 4 * 1048576, load_ms: 4 });
+  peer.destroy_parsed_ms = null;
+  peer.destroy_loaded_ms = null;
+  const summary = summarize([peer, tessul]);
+  const text = renderText(summary);
+  assert.match(text, /^memory after parse \(MiB\)\s+12\.00\s+4\.000$/m);
+  assert.match(text, /^memory after load \(MiB\)\s+8\.000\s+4\.000$/m);
+  assert.match(text, /^ {2}image it borrows \(MiB\)\s+5\.000\s+-$/m);
+  assert.match(text, /^delete parsed \(ms\)\s+1\.500\s+n\/a$/m);
+  assert.match(text, /^delete loaded \(ms\)\s+0\.500\s+n\/a$/m);
+  assert.match(text, /^memory after parse\s+3\.00x$/m);
+  assert.match(text, /^memory after load\s+2\.00x$/m);
+  assert.match(text, /^load\s+0\.25x$/m);
+  assert.doesNotMatch(text, /^delete parsed\s+\S+x$/m, 'no ratio for a figure the peers lack');
+  const rows = csvRows(summary);
+  assert.equal(findRow(rows, 'peer', '-', 'tessul_over_peer_load_memory_bytes'), 2);
+  assert.equal(findRow(rows, 'peer', '-', 'destroy_loaded_ms'), null);
+});
+
+test('requests where the peers agree are counted per corpus, with one column per tessul mode', () => {
+  assert.deepEqual(againstAgreement([[1, 0, 1, 0], [1, 0, 0, 0]], [[0, 0, 1, 1], [1, 0, 1, 0], [1]]), {
+    agree: 3,
+    differ: [2, 0, null],
+  });
+  assert.equal(againstAgreement([[1, 0], [1]], [[1, 0]]), null);
+  assert.equal(againstAgreement([undefined, [1]], [[1]]), null);
+
+  const corpora = (decisions) => ({ small: { times_ns: [1, 2, 3, 4, 5], decisions } });
+  const docs = [
+    doc('ghostery', { corpora: corpora([1, 1, 0, 0, 1]) }),
+    doc('ubo', { corpora: corpora([1, 0, 0, 0, 1]) }),
+    doc('ubo-wasm', { corpora: corpora([0, 0, 0, 0, 0]) }),
+    doc('tessul', { mode: 'exact', corpora: corpora([0, 1, 1, 0, 1]) }),
+    doc('tessul', { mode: 'compatible', corpora: corpora([1, 0, 0, 0, 1]) }),
+  ];
+  const summary = summarize(docs);
+  assert.deepEqual(summary.engines.map((e) => e.name), ['tessul', 'tessul-compatible', 'ghostery', 'ubo', 'ubo-wasm']);
+  assert.equal(summary.tessul.name, 'tessul', 'ratios and differing decisions are the default mode\'s');
+  const text = renderText(summary);
+  assert.match(text, /^\s+requests\s+peers agree\s+tessul differs\s+tessul-compatible differs$/m);
+  assert.match(text, /^small\s+5\s+4\s+2\s+0$/m);
+  const rows = csvRows(summary);
+  assert.equal(findRow(rows, 'tessul', 'small', 'requests_peers_agree_on'), 4);
+  assert.equal(findRow(rows, 'tessul', 'small', 'differs_where_peers_agree'), 2);
+  assert.equal(findRow(rows, 'tessul-compatible', 'small', 'differs_where_peers_agree'), 0);
+
+  assert.equal(summarize(docs.filter((d) => d.engine !== 'ubo')).agreement, null, 'needs both peers');
+  assert.doesNotMatch(renderText(summarize(docs.slice(3))), /peers agree/);
+});
+
+test('the growth table lists every engine at every scale, with decisions changed against its 1x', () => {
+  const at = (engine, scale, extra) =>
+    doc(engine, { scale, parse_ms: 100 * scale, corpora: { small: { times_ns: [scale * 1000], decisions: [1] } }, ...extra });
+  const docs = [
+    at('peer', 2),
+    at('tessul', 4, { corpora: { small: { times_ns: [4000], decisions: [0] } } }),
+    at('tessul', 1),
+    at('peer', 1),
+    at('tessul', 2),
+  ];
+  const summary = summarize(docs);
+  assert.deepEqual(summary.engines.map((e) => e.name), ['tessul', 'peer'], 'the side-by-side table is at 1x');
+  assert.equal(summary.engines[0].figures.parse_ms, 100);
+  assert.deepEqual(
+    summary.growth.map((r) => [r.engine.name, r.engine.scale, r.changed]),
+    [['tessul', 1, 0], ['tessul', 2, 0], ['tessul', 4, 1], ['peer', 1, 0], ['peer', 2, 0]],
+  );
+  const text = renderText(summary);
+  assert.match(text, /^tessul\s+4x\s+400\.0\s+2\.000\s+2\.000\s+3\.000\s+4\.000\s+1$/m);
+  assert.match(text, /^peer\s+2x\s+200\.0/m);
+  assert.ok(text.split('\n').every((line) => line.length <= 100), 'a line is wider than 100 columns');
+  const rows = csvRows(summary);
+  assert.equal(findRow(rows, 'tessul', '-', 'parse_ms@4x'), 400);
+  assert.equal(findRow(rows, 'tessul', 'small', 'median_ns@2x'), 2000);
+  assert.equal(findRow(rows, 'tessul', '-', 'decisions_changed@4x'), 1);
+  assert.equal(summarize([doc('tessul')]).growth.length, 0, 'no growth table with one list set');
+  assert.doesNotMatch(renderText(summarize([doc('tessul')])), /Growth/);
 });
 
 function runReport(args) {
