@@ -3,8 +3,8 @@
 
 #include <cstring>
 
-#include "engine/fingerprint.h"
 #include "engine/tessul_client.h"
+#include "filter/fingerprint.h"
 #include "filter/url_text.h"
 #include "hashing/domain_suffixes.h"
 

@@ -2,7 +2,7 @@
 
 #include <string_view>
 
-#include "engine/fingerprint.h"
+#include "filter/fingerprint.h"
 
 namespace tessul {
 

@@ -20,11 +20,12 @@
 #include <string>
 #include <vector>
 
-#include "engine/presence_bits.h"
 #include "engine/rule_index.h"
 #include "filter/filter.h"
+#include "filter/fingerprint.h"
 #include "hashing/bloom_filter.h"
 #include "hashing/hash_set.h"
+#include "hashing/presence_bits.h"
 #include "hashing/set_elements.h"
 
 namespace tessul {
@@ -32,7 +33,7 @@ namespace tessul {
 class TessulClient {
  public:
   // Bytes of a fingerprint: a run of literal pattern text.
-  static constexpr int kFingerprintSize = 6;
+  static constexpr int kFingerprintSize = tessul::kFingerprintSize;
 
   TessulClient();
   ~TessulClient();
@@ -98,9 +99,14 @@ class TessulClient {
   // The fingerprint of a NUL-terminated text, or of a rule: its leftmost
   // run of kFingerprintSize bytes without '*', '^' or '|', without "http" or
   // "www", and not in the bad-fingerprint table. `output`, when given, holds
-  // kFingerprintSize + 1 bytes.
-  static bool getFingerprint(char* output, const char* input);
-  static bool getFingerprint(char* output, const Filter& filter);
+  // kFingerprintSize + 1 bytes. The same as findFingerprint
+  // (filter/fingerprint.h), which the line parser uses.
+  static bool getFingerprint(char* output, const char* input) {
+    return findFingerprint(output, input);
+  }
+  static bool getFingerprint(char* output, const Filter& filter) {
+    return findFingerprint(output, filter);
+  }
 
   // The first of `count` rules that matches the request and whose tag, if
   // any, is enabled; stored through matchedFilter (null when none).

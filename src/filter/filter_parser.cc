@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "engine/tessul_client.h"
+#include "filter/fingerprint.h"
 #include "filter/url_text.h"
 #include "hashing/bloom_filter.h"
 #include "hashing/owned_text.h"
@@ -284,12 +284,12 @@ void LineParser::file(BloomFilter* bloomFilter,
     addHostOnlyRule(hostSet, *filter_);
     return;
   }
-  char fingerprint[TessulClient::kFingerprintSize + 1];
-  if (!TessulClient::getFingerprint(fingerprint, *filter_)) return;
+  char fingerprint[kFingerprintSize + 1];
+  if (!findFingerprint(fingerprint, *filter_)) return;
   if (exception && exceptionBloomFilter) {
-    exceptionBloomFilter->add(fingerprint, TessulClient::kFingerprintSize);
+    exceptionBloomFilter->add(fingerprint, kFingerprintSize);
   } else if (bloomFilter) {
-    bloomFilter->add(fingerprint, TessulClient::kFingerprintSize);
+    bloomFilter->add(fingerprint, kFingerprintSize);
   }
 }
 
