@@ -6,7 +6,9 @@
 #include <utility>
 
 #include "engine/tessul_client.h"
+#include "filter/domain_list.h"
 #include "filter/filter_parser.h"
+#include "filter/list_lines.h"
 
 namespace tessul {
 
@@ -106,39 +108,18 @@ Store classify(Filter& rule) {
   }
 }
 
-bool isLineEnd(char c) { return c == '\0' || c == '\n' || c == '\r'; }
-
-// Calls visit(start, end) for every line of a NUL-terminated text. A line
-// ends at a NUL, line feed or carriage return; the walk stops after the line
-// that ends at the NUL.
-template <typename Visit>
-void forEachLine(const char* text, Visit visit) {
-  const char* lineStart = text;
-  for (const char* p = text;; ++p) {
-    if (!isLineEnd(*p)) continue;
-    visit(lineStart, p);
-    if (*p == '\0') return;
-    lineStart = p + 1;
-  }
-}
-
 }  // namespace
 
 void AddFilterDomainsToHashSet(Filter* filter,
                                HashSet<NoFingerprintDomain>* set) {
-  const char* text = filter->domainText;
-  if (text == nullptr) return;
-  const char* domainStart = text;
-  for (const char* p = text;; ++p) {
-    if (*p != '|' && *p != '\0') continue;
-    const char* start = domainStart;
-    if (start < p && *start == '~') ++start;
-    if (p - domainStart >= 1) {
-      set->Add(NoFingerprintDomain(start, static_cast<int>(p - start)), true);
+  if (filter->domainText == nullptr) return;
+  // An entry of a lone '~' names the empty domain; an empty entry nothing.
+  forEachListedDomain(filter->domainText, [set](const char* domain,
+                                                int length, bool excluded) {
+    if (length >= 1 || excluded) {
+      set->Add(NoFingerprintDomain(domain, length), true);
     }
-    if (*p == '\0') return;
-    domainStart = p + 1;
-  }
+  });
 }
 
 bool TessulClient::parse(const char* input, bool preserveRules) {

@@ -4,7 +4,9 @@
 #include <cstring>
 #include <string>
 
+#include "filter/domain_list.h"
 #include "filter/filter.h"
+#include "filter/list_lines.h"
 #include "filter/unknown_options.h"
 #include "hashing/owned_text.h"
 
@@ -86,8 +88,6 @@ bool matchesKeyword(const char* text, int length, const OptionKeyword& entry) {
          memcmp(text, entry.keyword, length) == 0;
 }
 
-bool isLineEnd(char c) { return c == '\0' || c == '\n' || c == '\r'; }
-
 }  // namespace
 
 void Filter::parseOptions(const char* text) {
@@ -135,22 +135,15 @@ void Filter::parseOption(const char* text, int length) {
 
 void Filter::parseDomains(const char* text) {
   if (text == nullptr || domainsReady) return;
-  const char* domainStart = text;
-  for (const char* p = text;; ++p) {
-    if (*p != '|' && *p != '\0') continue;
-    int length = static_cast<int>(p - domainStart);
-    bool excluded = length > 0 && domainStart[0] == '~';
+  forEachListedDomain(text, [this](const char* domain, int length,
+                                   bool excluded) {
     HashSet<ContextDomain>*& set = excluded ? excludedDomains : includedDomains;
     if (set == nullptr) {
       set = new HashSet<ContextDomain>(/*allowDuplicates=*/true);
       set->Init(5);
     }
-    set->Add(excluded ? ContextDomain{domainStart + 1, length - 1}
-                      : ContextDomain{domainStart, length},
-             true);
-    if (*p == '\0') break;
-    domainStart = p + 1;
-  }
+    set->Add(ContextDomain{domain, length}, true);
+  });
   domainsReady = true;
 }
 

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "filter/fingerprint.h"
+#include "filter/list_lines.h"
 #include "filter/url_text.h"
 #include "hashing/bloom_filter.h"
 #include "hashing/owned_text.h"
@@ -19,8 +20,6 @@ constexpr int kMaxScanIndex = kPatternBufferSize - 2;
 bool isBlank(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\r';
 }
-
-bool isLineEnd(char c) { return c == '\0' || c == '\n' || c == '\r'; }
 
 const char* findLineEnd(const char* p) {
   while (!isLineEnd(*p)) ++p;
