@@ -7,6 +7,7 @@
 #include "filter/domain_list.h"
 #include "filter/filter.h"
 #include "filter/list_lines.h"
+#include "filter/option_keywords.h"
 #include "filter/unknown_options.h"
 #include "hashing/owned_text.h"
 
@@ -27,68 +28,6 @@ bool UnknownOptionSet::contains(const std::string& option) const {
   std::lock_guard<std::mutex> lock(mutex_);
   return options_.count(option) > 0;
 }
-
-namespace {
-
-// How an option is compared with a keyword.
-enum class Compare {
-  kPrefix,  // the option is the keyword or a prefix of it (even empty)
-  kValue,   // the option starts with the keyword, which ends in '='
-};
-
-struct OptionKeyword {
-  const char* keyword;
-  Compare compare;
-  FilterOption bit;
-};
-
-// Tested in this order; the first keyword that matches decides, so short
-// options resolve to the first keyword they are a prefix of.
-constexpr OptionKeyword kOptionKeywords[] = {
-    {"script", Compare::kPrefix, OptScript},
-    {"image", Compare::kPrefix, OptImage},
-    {"stylesheet", Compare::kPrefix, OptStylesheet},
-    {"object", Compare::kPrefix, OptObject},
-    {"xmlhttprequest", Compare::kPrefix, OptXmlHttpRequest},
-    {"object-subrequest", Compare::kPrefix, OptObjectSubrequest},
-    {"subdocument", Compare::kPrefix, OptSubdocument},
-    {"document", Compare::kPrefix, OptDocument},
-    {"xbl", Compare::kPrefix, OptXbl},
-    {"collapse", Compare::kPrefix, OptCollapse},
-    {"donottrack", Compare::kPrefix, OptDoNotTrack},
-    {"other", Compare::kPrefix, OptOther},
-    {"elemhide", Compare::kPrefix, OptElemHide},
-    {"third-party", Compare::kPrefix, OptThirdParty},
-    {"first-party", Compare::kPrefix, OptFirstParty},
-    {"ping", Compare::kPrefix, OptPing},
-    {"popup", Compare::kPrefix, OptPopup},
-    {"csp=", Compare::kValue, OptCsp},
-    {"redirect=", Compare::kValue, OptRedirect},
-    {"font", Compare::kPrefix, OptFont},
-    {"media", Compare::kPrefix, OptMedia},
-    {"webrtc", Compare::kPrefix, OptWebRtc},
-    {"generichide", Compare::kPrefix, OptGenericHide},
-    {"genericblock", Compare::kPrefix, OptGenericBlock},
-    {"empty", Compare::kPrefix, OptEmpty},
-    {"websocket", Compare::kPrefix, OptWebSocket},
-    {"important", Compare::kPrefix, OptImportant},
-    {"explicitcancel", Compare::kPrefix, OptExplicitCancel},
-};
-
-bool startsWithKeyword(const char* text, int length, const char* keyword) {
-  int keywordLength = static_cast<int>(strlen(keyword));
-  return length >= keywordLength && memcmp(text, keyword, keywordLength) == 0;
-}
-
-bool matchesKeyword(const char* text, int length, const OptionKeyword& entry) {
-  if (entry.compare == Compare::kValue) {
-    return startsWithKeyword(text, length, entry.keyword);
-  }
-  return length <= static_cast<int>(strlen(entry.keyword)) &&
-         memcmp(text, entry.keyword, length) == 0;
-}
-
-}  // namespace
 
 void Filter::parseOptions(const char* text) {
   options = OptNone;
@@ -123,11 +62,10 @@ void Filter::parseOption(const char* text, int length) {
     tagText = tagLen > 0 ? copyText(text + 4, tagLen) : nullptr;
     return;
   }
-  for (const OptionKeyword& entry : kOptionKeywords) {
-    if (matchesKeyword(text, length, entry)) {
-      *target |= entry.bit;
-      return;
-    }
+  const FilterOption bit = optionKeywordBit(text, length);
+  if (bit != OptNone) {
+    *target |= bit;
+    return;
   }
   *target |= OptUnknown;
   unknownOptions.report(std::string(text, length));
