@@ -138,11 +138,14 @@ class TessulClient {
   bool initHashSet(HashSet<Filter>** slot, const char* text, int length);
   bool initHashSet(HashSet<NoFingerprintDomain>** slot, const char* text,
                    int length);
-  // Indexes the rule arrays as they are now, for matching. parse() does it;
-  // code that fills the arrays itself calls it afterwards. Without it,
-  // matching gives the same answers, scanning every rule.
+  // Indexes the rule arrays as they are now, for matching. parse() and
+  // deserialize() do it; code that replaces the arrays itself calls it
+  // afterwards.
   void buildRuleIndexes();
 
+  // The stores. Every one is listed in engine/rule_stores.h, which the code
+  // that clears, fills, searches and saves them walks.
+  //
   // Rule arrays, each made with new[] and holding exactly its count.
   Filter* fingerprintedBlockRules = nullptr;
   Filter* elementHideRules = nullptr;  // element hiding and its exceptions
