@@ -176,33 +176,21 @@ bool TessulClient::searchSide(const Request& request, Filter** matchedFilter) {
   constexpr const RuleStore& fingerprinted =
       ruleStore(RulePlace::kFingerprinted, kSide);
   const SideLookups& lookups = lookupsOf(kSide);
-  // No filter of the URL's byte pairs is made for the rules tried: the rule
-  // indexes already leave only rules whose literal text is in the URL, and
-  // filling such a filter for every request cost more than it saved.
-  auto tryRules = [&](const RuleStore& store) {
-    return hasMatchingFilters(this->*store.rules.member,
-                              this->*store.count.member, request.input,
-                              request.inputLen, request.options,
-                              request.contextDomain, nullptr, request.host,
-                              request.hostLen, matchedFilter);
-  };
-  auto tryIndexedRules = [&](const RuleStore& store, const RuleIndex& index) {
-    return hasMatchingIndexedRule(this->*store.rules.member,
-                                  this->*store.count.member, index, request,
-                                  matchedFilter);
-  };
   // Domain-bound rules are tried only when the page's domain can concern
   // them: included domains when it is listed, excluded ones when it is not.
   bool found = !isNoFingerprintDomainHashSetMiss(
                    this->*includeDomain.domains.set.member,
                    request.contextDomain, request.contextLen) &&
-               tryRules(includeDomain);
+               hasMatchingRule(includeDomain, request, matchedFilter);
   if (!found && isNoFingerprintDomainHashSetMiss(
                     this->*excludeDomain.domains.set.member,
                     request.contextDomain, request.contextLen)) {
-    found = tryRules(excludeDomain);
+    found = hasMatchingRule(excludeDomain, request, matchedFilter);
   }
-  if (!found) found = tryIndexedRules(unfingerprinted, lookups.unfingerprinted);
+  if (!found) {
+    found = hasMatchingIndexedRule(unfingerprinted, lookups.unfingerprinted,
+                                   request, matchedFilter);
+  }
   if (found) return true;
 
   // A host-only rule that applies decides without the Bloom filter, so the
@@ -228,7 +216,10 @@ bool TessulClient::searchSide(const Request& request, Filter** matchedFilter) {
     if (stores.hostSetHitIsSkip) ++(this->*stores.hostSetSkips);
     return true;
   }
-  if (tryIndexedRules(fingerprinted, lookups.fingerprinted)) return true;
+  if (hasMatchingIndexedRule(fingerprinted, lookups.fingerprinted, request,
+                             matchedFilter)) {
+    return true;
+  }
   ++(this->*stores.bloomFalseHits);
   if (badFingerprintTracker != nullptr && bloom != nullptr) {
     discoverMatchingPrefix(badFingerprintTracker, request.input, bloom,
@@ -237,14 +228,26 @@ bool TessulClient::searchSide(const Request& request, Filter** matchedFilter) {
   return false;
 }
 
-bool TessulClient::hasMatchingIndexedRule(Filter* rules, int count,
+// No filter of the URL's byte pairs is made for the rules tried: the rule
+// indexes already leave only rules whose literal text is in the URL, and
+// filling such a filter for every request cost more than it saved.
+bool TessulClient::hasMatchingRule(const RuleStore& store,
+                                   const Request& request,
+                                   Filter** matchedFilter) {
+  return hasMatchingFilters(this->*store.rules.member,
+                            this->*store.count.member, request.input,
+                            request.inputLen, request.options,
+                            request.contextDomain, nullptr, request.host,
+                            request.hostLen, matchedFilter);
+}
+
+bool TessulClient::hasMatchingIndexedRule(const RuleStore& store,
                                           const RuleIndex& index,
                                           const Request& request,
                                           Filter** matchedFilter) {
-  if (!index.isFor(rules, count)) {
-    return hasMatchingFilters(rules, count, request.input, request.inputLen,
-                              request.options, request.contextDomain, nullptr,
-                              request.host, request.hostLen, matchedFilter);
+  Filter* const rules = this->*store.rules.member;
+  if (!index.isFor(rules, this->*store.count.member)) {
+    return hasMatchingRule(store, request, matchedFilter);
   }
   index.findCandidates(request.input, request.inputLen, &candidates_);
   for (int position : candidates_) {
@@ -279,12 +282,7 @@ template <RuleSide kSide>
 bool TessulClient::searchEveryStore(const Request& request,
                                     Filter** matchedFilter) {
   auto tryRules = [&](RulePlace place) {
-    const RuleStore& store = ruleStore(place, kSide);
-    return hasMatchingFilters(this->*store.rules.member,
-                              this->*store.count.member, request.input,
-                              request.inputLen, request.options,
-                              request.contextDomain, nullptr, request.host,
-                              request.hostLen, matchedFilter);
+    return hasMatchingRule(ruleStore(place, kSide), request, matchedFilter);
   };
   auto tryHosts = [&]() {
     isHostAnchoredHashSetMiss(request.input, request.inputLen,

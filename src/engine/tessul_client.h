@@ -31,6 +31,8 @@
 
 namespace tessul {
 
+struct RuleStore;  // engine/rule_stores.h
+
 class TessulClient {
  public:
   // Bytes of a fingerprint: a run of literal pattern text.
@@ -209,8 +211,11 @@ class TessulClient {
   // Every store of one side, as findMatchingFilters() searches them.
   template <RuleSide kSide>
   bool searchEveryStore(const Request& request, Filter** matchedFilter);
-  // hasMatchingFilters() over the rules that `index` finds for the URL.
-  bool hasMatchingIndexedRule(Filter* rules, int count, const RuleIndex& index,
+  // hasMatchingFilters() over every rule of an array, and over the rules of
+  // an array that its `index` finds for the URL.
+  bool hasMatchingRule(const RuleStore& store, const Request& request,
+                       Filter** matchedFilter);
+  bool hasMatchingIndexedRule(const RuleStore& store, const RuleIndex& index,
                               const Request& request, Filter** matchedFilter);
   // The filling pass of parse(): every rule of the list into its store,
   // array rules at `fill`, the next position of each rule array.
