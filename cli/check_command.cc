@@ -12,8 +12,8 @@
 #include "cli/engine_loader.h"
 #include "cli/progress_line.h"
 #include "cli/request_file.h"
-#include "cli/request_type.h"
 #include "cli/verdict_writer.h"
+#include "filter/option_keywords.h"
 
 namespace tessul {
 namespace cli {

@@ -6,7 +6,7 @@
 #include <string_view>
 
 #include "cli/cli_error.h"
-#include "cli/request_type.h"
+#include "filter/option_keywords.h"
 
 namespace tessul {
 namespace cli {

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "engine/tessul_client.h"
+#include "image/image_layout.h"
 #include "image/record_encoding.h"
 #include "image/record_reader.h"
 
@@ -13,60 +14,6 @@ namespace tessul {
 namespace cli {
 
 namespace {
-
-constexpr int kHeaderValueCount = 20;
-constexpr int kRuleArrayCount = 10;
-constexpr int kByteSectionCount = 8;  // two Bloom filters, six hash sets
-
-constexpr const char* kHeaderValueNames[kHeaderValueCount] = {
-    "fingerprintedBlockCount",
-    "fingerprintedExceptionCount",
-    "elementHideCount",
-    "htmlRuleCount",
-    "unfingerprintedBlockCount",
-    "unfingerprintedExceptionCount",
-    "includeDomainBlockCount",
-    "excludeDomainBlockCount",
-    "includeDomainExceptionCount",
-    "excludeDomainExceptionCount",
-    "hostBlockCount",
-    "hostExceptionCount",
-    "blockFingerprintBloomBytes",
-    "exceptionFingerprintBloomBytes",
-    "hostBlockSetBytes",
-    "hostExceptionSetBytes",
-    "includeDomainBlockSetBytes",
-    "excludeDomainBlockSetBytes",
-    "includeDomainExceptionSetBytes",
-    "excludeDomainExceptionSetBytes",
-};
-
-// The sections after the header, in image order. The rule arrays hold as
-// many records as header values 1 to 10 say; the Bloom filters and hash
-// sets are as long as values 13 to 20 say.
-constexpr const char* kRuleSectionNames[kRuleArrayCount] = {
-    "fingerprintedBlockRules",
-    "fingerprintedExceptionRules",
-    "elementHideRules",
-    "htmlRules",
-    "unfingerprintedBlockRules",
-    "unfingerprintedExceptionRules",
-    "includeDomainBlockRules",
-    "excludeDomainBlockRules",
-    "includeDomainExceptionRules",
-    "excludeDomainExceptionRules",
-};
-constexpr int kByteSectionsAt = 12;  // header index of the first length
-constexpr const char* kByteSectionNames[kByteSectionCount] = {
-    "blockFingerprintBloom",
-    "exceptionFingerprintBloom",
-    "hostBlockSet",
-    "hostExceptionSet",
-    "includeDomainBlockSet",
-    "excludeDomainBlockSet",
-    "includeDomainExceptionSet",
-    "excludeDomainExceptionSet",
-};
 
 enum class SectionState { kMeasured, kDamaged, kNotReached };
 
@@ -156,19 +103,21 @@ ImageReport describeImage(const std::string& name, const std::string& image) {
   if (walker.readHeader(header)) {
     appendLine(&out, "header values:");
     for (int i = 0; i < kHeaderValueCount; ++i) {
-      appendLine(&out, "  %2d %-32s %10" PRIu32, i + 1, kHeaderValueNames[i],
-                 header[i]);
+      appendLine(&out, "  %2d %-32s %10" PRIu32, i + 1,
+                 headerValueName(i).c_str(), header[i]);
     }
   } else {
     appendLine(&out,
                "header: damaged (no zero byte after it, or a number "
                "wider than 32 bits)");
   }
-  for (int i = 0; i < kRuleArrayCount; ++i) {
-    walker.measureRules(kRuleSectionNames[i], header[i]);
-  }
-  for (int i = 0; i < kByteSectionCount; ++i) {
-    walker.measureBytes(kByteSectionNames[i], header[kByteSectionsAt + i]);
+  for (const ImageSection& section : kImageSections) {
+    const uint32_t value = header[section.headerValue];
+    if (section.kind == SectionKind::kRuleArray) {
+      walker.measureRules(sectionName(section), value);
+    } else {
+      walker.measureBytes(sectionName(section), value);
+    }
   }
 
   appendLine(&out, "sections (bytes):");

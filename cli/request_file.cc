@@ -4,7 +4,7 @@
 
 #include "cli/cli_error.h"
 #include "cli/file_io.h"
-#include "cli/request_type.h"
+#include "filter/option_keywords.h"
 
 namespace tessul {
 namespace cli {

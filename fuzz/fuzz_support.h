@@ -10,6 +10,7 @@
 #include <memory>
 #include <string>
 
+#include "engine/rule_stores.h"
 #include "engine/tessul_client.h"
 #include "hashing/bloom_filter.h"
 
@@ -72,17 +73,15 @@ void makeSmallSet(HashSet<T>** slot, bool allowDuplicates) {
 // more time to set up, write and read than a short list does, and with few
 // buckets the chains of the hash sets grow long.
 inline void giveSmallStores(TessulClient& engine) {
-  for (BloomFilter** bloom :
-       {&engine.blockFingerprintBloom, &engine.exceptionFingerprintBloom}) {
-    *bloom = new BloomFilter(1, 64, fingerprintHashFns,
-                             kFingerprintHashFnCount);
+  for (const SideStores& side : kSides) {
+    engine.*side.fingerprintBloom.member =
+        new BloomFilter(1, 64, fingerprintHashFns, kFingerprintHashFnCount);
+    makeSmallSet(&(engine.*side.hostSet.member), true);
   }
-  makeSmallSet(&engine.hostBlockSet, true);
-  makeSmallSet(&engine.hostExceptionSet, true);
-  for (HashSet<NoFingerprintDomain>** set :
-       {&engine.includeDomainBlockSet, &engine.excludeDomainBlockSet,
-        &engine.includeDomainExceptionSet, &engine.excludeDomainExceptionSet}) {
-    makeSmallSet(set, false);
+  for (const RuleStore& store : kRuleStores) {
+    if (store.domains.set.member != nullptr) {
+      makeSmallSet(&(engine.*store.domains.set.member), false);
+    }
   }
 }
 

@@ -5,9 +5,9 @@
 
 #include <gtest/gtest.h>
 
-#include "engine/fingerprint.h"
 #include "engine/tessul_client.h"
 #include "filter/filter_parser.h"
+#include "filter/fingerprint.h"
 
 namespace tessul {
 namespace {

@@ -10,6 +10,7 @@
 
 #include "engine/tessul_client.h"
 #include "filter/filter.h"
+#include "filter/option_keywords.h"
 
 namespace tessul {
 namespace testing {
@@ -48,20 +49,10 @@ inline std::vector<Request> readRequests(const std::string& name) {
   return requests;
 }
 
-// The option bit of a request type keyword of the request logs.
+// The option bit of a request type keyword of the request logs; OptOther
+// for a keyword that names no request type.
 inline FilterOption requestTypeOption(const std::string& type) {
-  static const std::pair<const char*, FilterOption> kTypes[] = {
-      {"script", OptScript},         {"image", OptImage},
-      {"stylesheet", OptStylesheet}, {"object", OptObject},
-      {"xmlhttprequest", OptXmlHttpRequest},
-      {"subdocument", OptSubdocument},
-      {"document", OptDocument},     {"other", OptOther},
-      {"ping", OptPing},             {"font", OptFont},
-      {"media", OptMedia},           {"websocket", OptWebSocket}};
-  for (const auto& entry : kTypes) {
-    if (type == entry.first) return entry.second;
-  }
-  return OptOther;
+  return tessul::requestTypeOption(type).value_or(OptOther);
 }
 
 // The twelve counts of an engine, added up.

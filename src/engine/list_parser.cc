@@ -1,124 +1,93 @@
 // TessulClient::parse: a filter list into the engine's stores. Each line is
 // parsed twice: a counting pass sizes every rule array exactly, and a filling
-// pass files each rule.
+// pass files each rule. Both passes file a rule by its class (classifyRule,
+// which parseFilter returns), through the store table.
 
-#include <cstring>
-#include <utility>
-
+#include "engine/rule_stores.h"
 #include "engine/tessul_client.h"
+#include "filter/domain_list.h"
 #include "filter/filter_parser.h"
+#include "filter/list_lines.h"
 
 namespace tessul {
 
 namespace {
 
-// Where a parsed rule is kept.
-enum Store {
-  kFingerprintedBlock,
-  kElementHide,
-  kHtml,
-  kFingerprintedException,
-  kUnfingerprintedBlock,
-  kUnfingerprintedException,
-  kIncludeDomainBlock,
-  kExcludeDomainBlock,
-  kIncludeDomainException,
-  kExcludeDomainException,
-  kArrayStoreCount,  // the stores above are rule arrays
-  kHostBlock = kArrayStoreCount,
-  kHostException,
-  kDropped,
-  kStoreCount,
+// How many rules of a list go to each store.
+struct Tally {
+  int rules[kRuleStoreCount] = {};     // by row of kRuleStores
+  int hostRules[kRuleSideCount] = {};  // host-only rules, by side
 };
 
-struct ArrayFields {
-  Filter* TessulClient::*rules;
-  int32_t TessulClient::*count;
-  HashSet<NoFingerprintDomain>* TessulClient::*domains;  // domain-bound only
-};
-
-// Indexed by Store.
-constexpr ArrayFields kArrayFields[kArrayStoreCount] = {
-    {&TessulClient::fingerprintedBlockRules,
-     &TessulClient::fingerprintedBlockCount, nullptr},
-    {&TessulClient::elementHideRules, &TessulClient::elementHideCount, nullptr},
-    {&TessulClient::htmlRules, &TessulClient::htmlRuleCount, nullptr},
-    {&TessulClient::fingerprintedExceptionRules,
-     &TessulClient::fingerprintedExceptionCount, nullptr},
-    {&TessulClient::unfingerprintedBlockRules,
-     &TessulClient::unfingerprintedBlockCount, nullptr},
-    {&TessulClient::unfingerprintedExceptionRules,
-     &TessulClient::unfingerprintedExceptionCount, nullptr},
-    {&TessulClient::includeDomainBlockRules,
-     &TessulClient::includeDomainBlockCount,
-     &TessulClient::includeDomainBlockSet},
-    {&TessulClient::excludeDomainBlockRules,
-     &TessulClient::excludeDomainBlockCount,
-     &TessulClient::excludeDomainBlockSet},
-    {&TessulClient::includeDomainExceptionRules,
-     &TessulClient::includeDomainExceptionCount,
-     &TessulClient::includeDomainExceptionSet},
-    {&TessulClient::excludeDomainExceptionRules,
-     &TessulClient::excludeDomainExceptionCount,
-     &TessulClient::excludeDomainExceptionSet},
-};
-
-// The store of one side: blocking (exception false) or exception rules.
-Store sideStore(Filter& rule, bool exception) {
-  if ((rule.type & TypeHostOnly) != TypeNone) {
-    return exception ? kHostException : kHostBlock;
+// The stores that parsing fills and a new engine lacks: the Bloom filters,
+// host sets and domain sets. Stores that exist (from an earlier parse or an
+// image) stay as they are.
+void createMissingStores(TessulClient& engine) {
+  for (const SideStores& side : kSides) {
+    BloomFilter*& bloom = engine.*side.fingerprintBloom.member;
+    if (bloom == nullptr) {
+      bloom = new BloomFilter(side.bloomBitsPerItem, side.bloomExpectedItems,
+                              fingerprintHashFns, kFingerprintHashFnCount);
+    }
   }
-  if (TessulClient::getFingerprint(nullptr, rule)) {
-    return exception ? kFingerprintedException : kFingerprintedBlock;
+  // Host sets keep every distinct host-only rule of a host, so they allow
+  // duplicates; domain sets keep each domain once.
+  for (const SideStores& side : kSides) {
+    HashSet<Filter>*& hostSet = engine.*side.hostSet.member;
+    if (hostSet == nullptr) {
+      hostSet = new HashSet<Filter>(/*allowDuplicates=*/true);
+      hostSet->Init(side.hostSetBuckets);
+    }
+    // A set loaded from an image that says otherwise is about to hold
+    // several rules of a host too, and its next image must say so.
+    hostSet->allowDuplicates = true;
   }
-  if (rule.isDomainOnlyFilter()) {
-    return exception ? kIncludeDomainException : kIncludeDomainBlock;
-  }
-  if (rule.isAntiDomainOnlyFilter()) {
-    return exception ? kExcludeDomainException : kExcludeDomainBlock;
-  }
-  return exception ? kUnfingerprintedException : kUnfingerprintedBlock;
-}
-
-Store classify(Filter& rule) {
-  if (rule.hasUnsupportedOptions()) return kDropped;
-  // A line the parser abandoned (too long) has no pattern and never
-  // matches. An image could not tell it from a rule whose pattern is empty,
-  // which matches every request its options allow.
-  if (rule.pattern == nullptr) return kDropped;
-  const FilterType kind =
-      rule.type & static_cast<FilterType>(
-                      TypeElementHide | TypeElementHideException |
-                      TypeComment | TypeException | TypeEmpty | TypeHtmlRule);
-  switch (kind) {
-    case TypeElementHide:
-    case TypeElementHideException:
-      return kElementHide;
-    case TypeComment:
-    case TypeEmpty:
-      return kDropped;
-    case TypeException:
-      return sideStore(rule, true);
-    case TypeHtmlRule:
-      return kHtml;
-    default:
-      return sideStore(rule, false);
+  for (const RuleStore& store : kRuleStores) {
+    if (store.domains.set.member == nullptr) continue;
+    HashSet<NoFingerprintDomain>*& domainSet = engine.*store.domains.set.member;
+    if (domainSet == nullptr) {
+      domainSet = new HashSet<NoFingerprintDomain>(false);
+      domainSet->Init(store.domains.buckets);
+    }
   }
 }
 
-bool isLineEnd(char c) { return c == '\0' || c == '\n' || c == '\r'; }
+// The counting pass: no stores are given, so nothing is filed.
+Tally countRules(const char* input) {
+  Tally tally;
+  forEachLine(input, [&](const char* start, const char* end) {
+    Filter rule;
+    const RuleClass kind = parseFilter(start, end, &rule);
+    const int store = ruleStoreOf(kind);
+    if (store >= 0) {
+      ++tally.rules[store];
+    } else if (kind.place == RulePlace::kHostOnly) {
+      ++tally.hostRules[static_cast<int>(kind.side)];
+    }
+  });
+  return tally;
+}
 
-// Calls visit(start, end) for every line of a NUL-terminated text. A line
-// ends at a NUL, line feed or carriage return; the walk stops after the line
-// that ends at the NUL.
-template <typename Visit>
-void forEachLine(const char* text, Visit visit) {
-  const char* lineStart = text;
-  for (const char* p = text;; ++p) {
-    if (!isLineEnd(*p)) continue;
-    visit(lineStart, p);
-    if (*p == '\0') return;
-    lineStart = p + 1;
+// Makes each rule array once at its final size; the rules it held move over
+// by exchanging fields, keeping their borrowed flag. Stores in `fill` the
+// position of each array's first new rule.
+void growRuleArrays(TessulClient& engine, const Tally& tally, int* fill) {
+  for (int i = 0; i < kRuleStoreCount; ++i) {
+    Filter*& rules = engine.*kRuleStores[i].rules.member;
+    int32_t& count = engine.*kRuleStores[i].count.member;
+    Filter* grown = new Filter[count + tally.rules[i]];
+    for (int r = 0; r < count; ++r) {
+      grown[r].swapData(&rules[r]);
+      grown[r].isBorrowed = rules[r].isBorrowed;
+    }
+    setFilterBorrowedMemory(rules, count);
+    delete[] rules;
+    rules = grown;
+    fill[i] = count;
+    count += tally.rules[i];
+  }
+  for (int side = 0; side < kRuleSideCount; ++side) {
+    engine.*kSides[side].hostCount.member += tally.hostRules[side];
   }
 }
 
@@ -126,111 +95,60 @@ void forEachLine(const char* text, Visit visit) {
 
 void AddFilterDomainsToHashSet(Filter* filter,
                                HashSet<NoFingerprintDomain>* set) {
-  const char* text = filter->domainText;
-  if (text == nullptr) return;
-  const char* domainStart = text;
-  for (const char* p = text;; ++p) {
-    if (*p != '|' && *p != '\0') continue;
-    const char* start = domainStart;
-    if (start < p && *start == '~') ++start;
-    if (p - domainStart >= 1) {
-      set->Add(NoFingerprintDomain(start, static_cast<int>(p - start)), true);
-    }
-    if (*p == '\0') return;
-    domainStart = p + 1;
-  }
+  if (filter->domainText == nullptr) return;
+  // An entry of a lone '~' names the empty domain; an empty entry nothing.
+  forEachListedDomain(filter->domainText,
+                      [set](const char* domain, int length, bool excluded) {
+                        if (length >= 1 || excluded) {
+                          set->Add(NoFingerprintDomain(domain, length), true);
+                        }
+                      });
 }
 
 bool TessulClient::parse(const char* input, bool preserveRules) {
-  if (blockFingerprintBloom == nullptr) {
-    blockFingerprintBloom = new BloomFilter(15, 80000, fingerprintHashFns,
-                                            kFingerprintHashFnCount);
-  }
-  if (exceptionFingerprintBloom == nullptr) {
-    exceptionFingerprintBloom = new BloomFilter(10, 20000, fingerprintHashFns,
-                                                kFingerprintHashFnCount);
-  }
-  // Host sets keep every distinct host-only rule of a host, so they allow
-  // duplicates; domain sets keep each domain once.
-  struct NewSet {
-    HashSet<Filter>** hostSet;
-    HashSet<NoFingerprintDomain>** domainSet;
-    unsigned int buckets;
-  };
-  for (const NewSet& store : {NewSet{&hostBlockSet, nullptr, 18000},
-                              NewSet{&hostExceptionSet, nullptr, 2000},
-                              NewSet{nullptr, &includeDomainBlockSet, 1000},
-                              NewSet{nullptr, &excludeDomainBlockSet, 100},
-                              NewSet{nullptr, &includeDomainExceptionSet, 1000},
-                              NewSet{nullptr, &excludeDomainExceptionSet, 100}}) {
-    if (store.hostSet != nullptr && *store.hostSet == nullptr) {
-      *store.hostSet = new HashSet<Filter>(/*allowDuplicates=*/true);
-      (*store.hostSet)->Init(store.buckets);
-    }
-    // A set loaded from an image that says otherwise is about to hold
-    // several rules of a host too, and its next image must say so.
-    if (store.hostSet != nullptr) (*store.hostSet)->allowDuplicates = true;
-    if (store.domainSet != nullptr && *store.domainSet == nullptr) {
-      *store.domainSet = new HashSet<NoFingerprintDomain>(false);
-      (*store.domainSet)->Init(store.buckets);
+  createMissingStores(*this);
+  const Tally tally = countRules(input);
+  int fill[kRuleStoreCount];
+  growRuleArrays(*this, tally, fill);
+  fileRules(input, preserveRules, fill);
+  buildRuleIndexes();
+  return true;
+}
+
+// The host presence bits follow the rules filed into the host sets, rather
+// than walking every set again after the parse.
+void TessulClient::fileRules(const char* input, bool preserveRules, int* fill) {
+  for (const SideStores& side : kSides) {
+    HostPresence& presence = lookupsOf(side.side).hostPresence;
+    if (!presence.describes(this->*side.hostSet.member)) {
+      presence.build(this->*side.hostSet.member);
     }
   }
-
-  int tally[kStoreCount] = {};
-  forEachLine(input, [&](const char* start, const char* end) {
-    Filter rule;
-    parseFilter(start, end, &rule);
-    ++tally[classify(rule)];
-  });
-
-  // Each array is made once at its final size; the rules it held move over
-  // by exchanging fields, keeping their borrowed flag.
-  int fill[kArrayStoreCount];
-  for (int store = 0; store < kArrayStoreCount; ++store) {
-    Filter*& rules = this->*kArrayFields[store].rules;
-    int32_t& count = this->*kArrayFields[store].count;
-    Filter* grown = new Filter[count + tally[store]];
-    for (int i = 0; i < count; ++i) {
-      grown[i].swapData(&rules[i]);
-      grown[i].isBorrowed = rules[i].isBorrowed;
-    }
-    setFilterBorrowedMemory(rules, count);
-    delete[] rules;
-    rules = grown;
-    fill[store] = count;
-    count += tally[store];
-  }
-  hostBlockCount += tally[kHostBlock];
-  hostExceptionCount += tally[kHostException];
-
-  // The host presence bits follow the rules filed into the host sets,
-  // rather than walking every set again after the parse.
-  for (auto [presence, set] : {std::pair{&hostBlockPresence_, hostBlockSet},
-                               {&hostExceptionPresence_, hostExceptionSet}}) {
-    if (!presence->describes(set)) presence->build(set);
-  }
-
+  const SideStores& block = sideStores(RuleSide::kBlock);
+  const SideStores& exception = sideStores(RuleSide::kException);
   HashSet<CosmeticFilter> selectors;
   selectors.Init(1000);
   forEachLine(input, [&](const char* start, const char* end) {
     Filter rule;
-    parseFilter(start, end, &rule, blockFingerprintBloom,
-                exceptionFingerprintBloom, hostBlockSet, hostExceptionSet,
-                &selectors, preserveRules);
-    const Store store = classify(rule);
-    if (store == kHostBlock) hostBlockPresence_.add(rule);
-    if (store == kHostException) hostExceptionPresence_.add(rule);
-    if (store >= kArrayStoreCount) return;
-    const ArrayFields& fields = kArrayFields[store];
-    if (fields.domains != nullptr) {
-      AddFilterDomainsToHashSet(&rule, this->*fields.domains);
+    const RuleClass kind = parseFilter(
+        start, end, &rule, this->*block.fingerprintBloom.member,
+        this->*exception.fingerprintBloom.member, this->*block.hostSet.member,
+        this->*exception.hostSet.member, &selectors, preserveRules);
+    if (kind.place == RulePlace::kHostOnly) {
+      lookupsOf(kind.side).hostPresence.add(rule);
+      return;
     }
-    (this->*fields.rules)[fill[store]++].swapData(&rule);
+    const int store = ruleStoreOf(kind);
+    if (store < 0) return;
+    const DomainSetField& domains = kRuleStores[store].domains;
+    if (domains.set.member != nullptr) {
+      AddFilterDomainsToHashSet(&rule, this->*domains.set.member);
+    }
+    (this->*kRuleStores[store].rules.member)[fill[store]++].swapData(&rule);
   });
-  hostBlockPresence_.settle();
-  hostExceptionPresence_.settle();
-  buildRuleIndexes();
-  return true;
+  for (const SideStores& side : kSides) {
+    lookupsOf(side.side).hostPresence.settle();
+  }
 }
 
 }  // namespace tessul

@@ -3,8 +3,9 @@
 
 #include <cstring>
 
-#include "engine/fingerprint.h"
+#include "engine/rule_stores.h"
 #include "engine/tessul_client.h"
+#include "filter/fingerprint.h"
 #include "filter/url_text.h"
 #include "hashing/domain_suffixes.h"
 
@@ -144,56 +145,6 @@ struct TessulClient::Request {
   int hostLen;
 };
 
-struct TessulClient::Side {
-  HashSet<NoFingerprintDomain>* includeDomainSet;
-  Filter* includeDomainRules;
-  int includeDomainCount;
-  HashSet<NoFingerprintDomain>* excludeDomainSet;
-  Filter* excludeDomainRules;
-  int excludeDomainCount;
-  Filter* unfingerprintedRules;
-  int unfingerprintedCount;
-  const RuleIndex* unfingerprintedIndex;
-  BloomFilter* fingerprintBloom;
-  HashSet<Filter>* hostSet;
-  const HostPresence* hostPresence;
-  Filter* fingerprintedRules;
-  int fingerprintedCount;
-  const RuleIndex* fingerprintedIndex;
-  uint32_t* bloomSkips;
-  uint32_t* hostSetSkips;
-  uint32_t* bloomFalseHits;
-  bool hostSetHitIsSkip;  // the exception side counts host-set hits too
-};
-
-TessulClient::Side TessulClient::blockSide() {
-  return {includeDomainBlockSet,     includeDomainBlockRules,
-          includeDomainBlockCount,   excludeDomainBlockSet,
-          excludeDomainBlockRules,   excludeDomainBlockCount,
-          unfingerprintedBlockRules, unfingerprintedBlockCount,
-          &unfingerprintedBlockIndex_,
-          blockFingerprintBloom,     hostBlockSet,
-          &hostBlockPresence_,
-          fingerprintedBlockRules,   fingerprintedBlockCount,
-          &fingerprintedBlockIndex_,
-          &blockBloomSkips,          &blockHostSetSkips,
-          &blockBloomFalseHits,      false};
-}
-
-TessulClient::Side TessulClient::exceptionSide() {
-  return {includeDomainExceptionSet,     includeDomainExceptionRules,
-          includeDomainExceptionCount,   excludeDomainExceptionSet,
-          excludeDomainExceptionRules,   excludeDomainExceptionCount,
-          unfingerprintedExceptionRules, unfingerprintedExceptionCount,
-          &unfingerprintedExceptionIndex_,
-          exceptionFingerprintBloom,     hostExceptionSet,
-          &hostExceptionPresence_,
-          fingerprintedExceptionRules,   fingerprintedExceptionCount,
-          &fingerprintedExceptionIndex_,
-          &exceptionBloomSkips,          &exceptionHostSetSkips,
-          &exceptionBloomFalseHits,      true};
-}
-
 // The request's host, and its party when the caller gave a page host but no
 // party.
 TessulClient::Request TessulClient::makeRequest(const char* input,
@@ -213,77 +164,90 @@ TessulClient::Request TessulClient::makeRequest(const char* input,
   return request;
 }
 
-bool TessulClient::searchSide(const Side& side, const Request& request,
-                              Filter** matchedFilter) {
-  // No filter of the URL's byte pairs is made for the rules tried: the rule
-  // indexes already leave only rules whose literal text is in the URL, and
-  // filling such a filter for every request cost more than it saved.
-  auto tryRules = [&](Filter* rules, int count) {
-    return hasMatchingFilters(rules, count, request.input, request.inputLen,
-                              request.options, request.contextDomain, nullptr,
-                              request.host, request.hostLen, matchedFilter);
-  };
+template <RuleSide kSide>
+bool TessulClient::searchSide(const Request& request, Filter** matchedFilter) {
+  constexpr const SideStores& stores = sideStores(kSide);
+  constexpr const RuleStore& includeDomain =
+      ruleStore(RulePlace::kIncludeDomain, kSide);
+  constexpr const RuleStore& excludeDomain =
+      ruleStore(RulePlace::kExcludeDomain, kSide);
+  constexpr const RuleStore& unfingerprinted =
+      ruleStore(RulePlace::kUnfingerprinted, kSide);
+  constexpr const RuleStore& fingerprinted =
+      ruleStore(RulePlace::kFingerprinted, kSide);
+  const SideLookups& lookups = lookupsOf(kSide);
   // Domain-bound rules are tried only when the page's domain can concern
   // them: included domains when it is listed, excluded ones when it is not.
-  bool found = !isNoFingerprintDomainHashSetMiss(side.includeDomainSet,
-                                                 request.contextDomain,
-                                                 request.contextLen) &&
-               tryRules(side.includeDomainRules, side.includeDomainCount);
-  if (!found && isNoFingerprintDomainHashSetMiss(side.excludeDomainSet,
-                                                 request.contextDomain,
-                                                 request.contextLen)) {
-    found = tryRules(side.excludeDomainRules, side.excludeDomainCount);
+  bool found = !isNoFingerprintDomainHashSetMiss(
+                   this->*includeDomain.domains.set.member,
+                   request.contextDomain, request.contextLen) &&
+               hasMatchingRule(includeDomain, request, matchedFilter);
+  if (!found && isNoFingerprintDomainHashSetMiss(
+                    this->*excludeDomain.domains.set.member,
+                    request.contextDomain, request.contextLen)) {
+    found = hasMatchingRule(excludeDomain, request, matchedFilter);
   }
   if (!found) {
-    found = hasMatchingIndexedRule(side.unfingerprintedRules,
-                                   side.unfingerprintedCount,
-                                   *side.unfingerprintedIndex, request,
-                                   matchedFilter);
+    found = hasMatchingIndexedRule(unfingerprinted, lookups.unfingerprinted,
+                                   request, matchedFilter);
   }
   if (found) return true;
 
   // A host-only rule that applies decides without the Bloom filter, so the
   // host sets are asked first.
+  HashSet<Filter>* const hostSet = this->*stores.hostSet.member;
+  BloomFilter* const bloom = this->*stores.fingerprintBloom.member;
   const bool hostMiss =
-      !side.hostPresence->mayHaveRuleFor(side.hostSet, request.host,
-                                         request.hostLen) ||
-      isHostAnchoredHashSetMiss(request.input, request.inputLen, side.hostSet,
+      !lookups.hostPresence.mayHaveRuleFor(hostSet, request.host,
+                                           request.hostLen) ||
+      isHostAnchoredHashSetMiss(request.input, request.inputLen, hostSet,
                                 request.host, request.hostLen, request.options,
                                 request.contextDomain, matchedFilter);
   const bool bloomMiss =
-      hostMiss && side.fingerprintBloom != nullptr &&
-      !side.fingerprintBloom->substringExists(request.input, request.inputLen,
-                                              kFingerprintSize);
+      hostMiss && bloom != nullptr &&
+      !bloom->substringExists(request.input, request.inputLen,
+                              kFingerprintSize);
   if (bloomMiss && hostMiss) {
-    ++*side.bloomSkips;
-    ++*side.hostSetSkips;
+    ++(this->*stores.bloomSkips);
+    ++(this->*stores.hostSetSkips);
     return false;
   }
   if (!hostMiss) {
-    if (side.hostSetHitIsSkip) ++*side.hostSetSkips;
+    if (stores.hostSetHitIsSkip) ++(this->*stores.hostSetSkips);
     return true;
   }
-  if (hasMatchingIndexedRule(side.fingerprintedRules, side.fingerprintedCount,
-                             *side.fingerprintedIndex, request,
+  if (hasMatchingIndexedRule(fingerprinted, lookups.fingerprinted, request,
                              matchedFilter)) {
     return true;
   }
-  ++*side.bloomFalseHits;
-  if (badFingerprintTracker != nullptr && side.fingerprintBloom != nullptr) {
-    discoverMatchingPrefix(badFingerprintTracker, request.input,
-                           side.fingerprintBloom, kFingerprintSize);
+  ++(this->*stores.bloomFalseHits);
+  if (badFingerprintTracker != nullptr && bloom != nullptr) {
+    discoverMatchingPrefix(badFingerprintTracker, request.input, bloom,
+                           kFingerprintSize);
   }
   return false;
 }
 
-bool TessulClient::hasMatchingIndexedRule(Filter* rules, int count,
+// No filter of the URL's byte pairs is made for the rules tried: the rule
+// indexes already leave only rules whose literal text is in the URL, and
+// filling such a filter for every request cost more than it saved.
+bool TessulClient::hasMatchingRule(const RuleStore& store,
+                                   const Request& request,
+                                   Filter** matchedFilter) {
+  return hasMatchingFilters(this->*store.rules.member,
+                            this->*store.count.member, request.input,
+                            request.inputLen, request.options,
+                            request.contextDomain, nullptr, request.host,
+                            request.hostLen, matchedFilter);
+}
+
+bool TessulClient::hasMatchingIndexedRule(const RuleStore& store,
                                           const RuleIndex& index,
                                           const Request& request,
                                           Filter** matchedFilter) {
-  if (!index.isFor(rules, count)) {
-    return hasMatchingFilters(rules, count, request.input, request.inputLen,
-                              request.options, request.contextDomain, nullptr,
-                              request.host, request.hostLen, matchedFilter);
+  Filter* const rules = this->*store.rules.member;
+  if (!index.isFor(rules, this->*store.count.member)) {
+    return hasMatchingRule(store, request, matchedFilter);
   }
   index.findCandidates(request.input, request.inputLen, &candidates_);
   for (int position : candidates_) {
@@ -308,8 +272,34 @@ bool TessulClient::matches(const char* input, FilterOption contextOptions,
   if (!isBlockableProtocol(input, inputLen)) return false;
   const Request request =
       makeRequest(input, inputLen, contextOptions, contextDomain);
-  if (!searchSide(blockSide(), request, matchedFilter)) return false;
-  return !searchSide(exceptionSide(), request, matchedExceptionFilter);
+  if (!searchSide<RuleSide::kBlock>(request, matchedFilter)) return false;
+  return !searchSide<RuleSide::kException>(request, matchedExceptionFilter);
+}
+
+// The block side tries its fingerprinted rules before its host set, the
+// exception side after it.
+template <RuleSide kSide>
+bool TessulClient::searchEveryStore(const Request& request,
+                                    Filter** matchedFilter) {
+  auto tryRules = [&](RulePlace place) {
+    return hasMatchingRule(ruleStore(place, kSide), request, matchedFilter);
+  };
+  auto tryHosts = [&]() {
+    isHostAnchoredHashSetMiss(request.input, request.inputLen,
+                              this->*sideStores(kSide).hostSet.member,
+                              request.host, request.hostLen, request.options,
+                              request.contextDomain, matchedFilter);
+    return *matchedFilter != nullptr;
+  };
+  if (tryRules(RulePlace::kUnfingerprinted) ||
+      tryRules(RulePlace::kIncludeDomain) ||
+      tryRules(RulePlace::kExcludeDomain)) {
+    return true;
+  }
+  if (kSide == RuleSide::kBlock) {
+    return tryRules(RulePlace::kFingerprinted) || tryHosts();
+  }
+  return tryHosts() || tryRules(RulePlace::kFingerprinted);
 }
 
 bool TessulClient::findMatchingFilters(const char* input,
@@ -319,32 +309,11 @@ bool TessulClient::findMatchingFilters(const char* input,
                                        Filter** matchedExceptionFilter) {
   *matchedFilter = nullptr;
   *matchedExceptionFilter = nullptr;
-  const Request r = makeRequest(input, static_cast<int>(strlen(input)),
-                                contextOptions, contextDomain);
-  auto tryRules = [&](Filter* rules, int count, Filter** matched) {
-    return hasMatchingFilters(rules, count, r.input, r.inputLen, r.options,
-                              r.contextDomain, nullptr, r.host, r.hostLen,
-                              matched);
-  };
-  auto tryHosts = [&](HashSet<Filter>* set, Filter** matched) {
-    isHostAnchoredHashSetMiss(r.input, r.inputLen, set, r.host, r.hostLen,
-                              r.options, r.contextDomain, matched);
-    return *matched != nullptr;
-  };
-  const bool blocked =
-      tryRules(unfingerprintedBlockRules, unfingerprintedBlockCount, matchedFilter) ||
-      tryRules(includeDomainBlockRules, includeDomainBlockCount, matchedFilter) ||
-      tryRules(excludeDomainBlockRules, excludeDomainBlockCount, matchedFilter) ||
-      tryRules(fingerprintedBlockRules, fingerprintedBlockCount, matchedFilter) ||
-      tryHosts(hostBlockSet, matchedFilter);
-  if (!blocked) return false;
-  Filter** exception = matchedExceptionFilter;
-  return !(
-      tryRules(unfingerprintedExceptionRules, unfingerprintedExceptionCount, exception) ||
-      tryRules(includeDomainExceptionRules, includeDomainExceptionCount, exception) ||
-      tryRules(excludeDomainExceptionRules, excludeDomainExceptionCount, exception) ||
-      tryHosts(hostExceptionSet, exception) ||
-      tryRules(fingerprintedExceptionRules, fingerprintedExceptionCount, exception));
+  const Request request = makeRequest(input, static_cast<int>(strlen(input)),
+                                      contextOptions, contextDomain);
+  return searchEveryStore<RuleSide::kBlock>(request, matchedFilter) &&
+         !searchEveryStore<RuleSide::kException>(request,
+                                                 matchedExceptionFilter);
 }
 
 }  // namespace tessul

@@ -4,13 +4,13 @@
 #include <cstring>
 #include <utility>
 
-#include "engine/tessul_client.h"
+#include "filter/fingerprint.h"
+#include "filter/url_text.h"
+#include "hashing/packed_bytes.h"
 
 namespace tessul {
 
 namespace {
-
-bool isLiteral(char c) { return c != '*' && c != '^' && c != '|'; }
 
 // Characters that most URLs contain; a key made of fewer of them is rarer.
 int commonness(const char* text, int length) {
@@ -29,7 +29,7 @@ const char* rarestLiteralRun(const char* pattern, int patternLength,
   int bestCommonness = length + 1;
   int run = 0;
   for (int i = 0; i < patternLength; ++i) {
-    run = isLiteral(pattern[i]) ? run + 1 : 0;
+    run = isPatternLiteral(pattern[i]) ? run + 1 : 0;
     if (run < length) continue;
     const char* start = pattern + i + 1 - length;
     const int score = commonness(start, length);
@@ -45,19 +45,17 @@ const char* rarestLiteralRun(const char* pattern, int patternLength,
 
 void RuleIndex::reset() { *this = RuleIndex(keyLength_); }
 
-// Keys hold the text's bytes, the first in the lowest byte; a key is never
-// 0 since pattern text holds no NUL.
+// Keys hold the text's bytes, the first in the lowest byte (packBytes); a
+// key is never 0 since pattern text holds no NUL.
 uint64_t RuleIndex::pack(const char* text) const {
-  uint64_t key = 0;
-  memcpy(&key, text, keyLength_);
-  return key;
+  return packBytes(text, keyLength_);
 }
 
 bool RuleIndex::keyOf(const Filter& rule, bool byFingerprint,
                       uint64_t* key) const {
   if (byFingerprint) {
-    char fingerprint[TessulClient::kFingerprintSize + 1];
-    if (!TessulClient::getFingerprint(fingerprint, rule)) return false;
+    char fingerprint[kFingerprintSize + 1];
+    if (!findFingerprint(fingerprint, rule)) return false;
     *key = pack(fingerprint);
     return true;
   }

@@ -10,8 +10,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "engine/presence_bits.h"
 #include "filter/filter.h"
+#include "hashing/presence_bits.h"
 
 namespace tessul {
 

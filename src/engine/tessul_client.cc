@@ -2,7 +2,8 @@
 
 #include <string_view>
 
-#include "engine/fingerprint.h"
+#include "engine/rule_stores.h"
+#include "filter/fingerprint.h"
 
 namespace tessul {
 
@@ -26,42 +27,30 @@ void releaseArray(Filter*& rules) {
 }  // namespace
 
 void TessulClient::clear() {
-  for (Filter** rules :
-       {&fingerprintedBlockRules, &elementHideRules, &htmlRules,
-        &fingerprintedExceptionRules, &unfingerprintedBlockRules,
-        &unfingerprintedExceptionRules, &includeDomainBlockRules,
-        &excludeDomainBlockRules, &includeDomainExceptionRules,
-        &excludeDomainExceptionRules}) {
-    releaseArray(*rules);
+  for (const RuleStore& store : kRuleStores) {
+    releaseArray(this->*store.rules.member);
   }
-  for (RuleIndex* index :
-       {&fingerprintedBlockIndex_, &fingerprintedExceptionIndex_,
-        &unfingerprintedBlockIndex_, &unfingerprintedExceptionIndex_}) {
-    index->reset();
+  for (SideLookups& lookups : lookups_) {
+    lookups.fingerprinted.reset();
+    lookups.unfingerprinted.reset();
+    lookups.hostPresence.build(nullptr);
   }
-  hostBlockPresence_.build(nullptr);
-  hostExceptionPresence_.build(nullptr);
-  release(blockFingerprintBloom);
-  release(exceptionFingerprintBloom);
-  release(hostBlockSet);
-  release(hostExceptionSet);
-  release(includeDomainBlockSet);
-  release(excludeDomainBlockSet);
-  release(includeDomainExceptionSet);
-  release(excludeDomainExceptionSet);
+  for (const SideStores& side : kSides) {
+    release(this->*side.fingerprintBloom.member);
+  }
+  for (const SideStores& side : kSides) release(this->*side.hostSet.member);
+  for (const RuleStore& store : kRuleStores) {
+    if (store.domains.set.member != nullptr) {
+      release(this->*store.domains.set.member);
+    }
+  }
   release(badFingerprintTracker);
-  for (int32_t* count :
-       {&fingerprintedBlockCount, &elementHideCount, &htmlRuleCount,
-        &fingerprintedExceptionCount, &unfingerprintedBlockCount,
-        &unfingerprintedExceptionCount, &includeDomainBlockCount,
-        &excludeDomainBlockCount, &includeDomainExceptionCount,
-        &excludeDomainExceptionCount, &hostBlockCount, &hostExceptionCount}) {
-    *count = 0;
-  }
-  for (uint32_t* statistic :
-       {&blockBloomFalseHits, &exceptionBloomFalseHits, &blockBloomSkips,
-        &exceptionBloomSkips, &blockHostSetSkips, &exceptionHostSetSkips}) {
-    *statistic = 0;
+  for (const RuleStore& store : kRuleStores) this->*store.count.member = 0;
+  for (const SideStores& side : kSides) {
+    this->*side.hostCount.member = 0;
+    this->*side.bloomSkips = 0;
+    this->*side.hostSetSkips = 0;
+    this->*side.bloomFalseHits = 0;
   }
 }
 
@@ -88,14 +77,17 @@ bool TessulClient::ruleApplies(Filter& rule, const char* input, int inputLen,
 }
 
 void TessulClient::buildRuleIndexes() {
-  fingerprintedBlockIndex_.build(fingerprintedBlockRules,
-                                 fingerprintedBlockCount, true);
-  fingerprintedExceptionIndex_.build(fingerprintedExceptionRules,
-                                     fingerprintedExceptionCount, true);
-  unfingerprintedBlockIndex_.build(unfingerprintedBlockRules,
-                                   unfingerprintedBlockCount, false);
-  unfingerprintedExceptionIndex_.build(unfingerprintedExceptionRules,
-                                       unfingerprintedExceptionCount, false);
+  for (const SideStores& side : kSides) {
+    SideLookups& lookups = lookupsOf(side.side);
+    const RuleStore& fingerprinted =
+        ruleStore(RulePlace::kFingerprinted, side.side);
+    lookups.fingerprinted.build(this->*fingerprinted.rules.member,
+                                this->*fingerprinted.count.member, true);
+    const RuleStore& unfingerprinted =
+        ruleStore(RulePlace::kUnfingerprinted, side.side);
+    lookups.unfingerprinted.build(this->*unfingerprinted.rules.member,
+                                  this->*unfingerprinted.count.member, false);
+  }
 }
 
 void TessulClient::initBloomFilter(BloomFilter** slot, const char* source,
@@ -105,6 +97,46 @@ void TessulClient::initBloomFilter(BloomFilter** slot, const char* source,
     *slot = new BloomFilter(source, byteCount, fingerprintHashFns,
                             kFingerprintHashFnCount);
   }
+}
+
+// The host presence bits of the engine's own host sets are filled while the
+// set is read, when its records are at hand.
+bool TessulClient::initHashSet(HashSet<Filter>** slot, const char* text,
+                               int length) {
+  struct PresenceFiller final : HashSet<Filter>::Visitor {
+    explicit PresenceFiller(HostPresence* presence) : presence(presence) {}
+    void visit(const Filter& rule) override { presence->add(rule); }
+    HostPresence* presence;
+  };
+  // A new set may take the old one's address and size: host lookups must
+  // not trust what was known of the old one.
+  HostPresence* presence = nullptr;
+  for (const SideStores& side : kSides) {
+    HostPresence& sidePresence = lookupsOf(side.side).hostPresence;
+    if (sidePresence.set == *slot) sidePresence.build(nullptr);
+    if (slot == &(this->*side.hostSet.member)) presence = &sidePresence;
+  }
+  if (presence != nullptr) presence->build(nullptr);
+  release(*slot);
+  if (length < 1) return true;
+  *slot = new HashSet<Filter>;
+  PresenceFiller filler(presence);
+  const bool loaded =
+      (*slot)->Deserialize(text, static_cast<unsigned int>(length),
+                           presence != nullptr ? &filler : nullptr);
+  if (presence != nullptr) {
+    presence->set = *slot;
+    presence->settle();
+  }
+  return loaded;
+}
+
+bool TessulClient::initHashSet(HashSet<NoFingerprintDomain>** slot,
+                               const char* text, int length) {
+  release(*slot);
+  if (length < 1) return true;
+  *slot = new HashSet<NoFingerprintDomain>;
+  return (*slot)->Deserialize(text, static_cast<unsigned int>(length));
 }
 
 void TessulClient::enableBadFingerprintDetection() {

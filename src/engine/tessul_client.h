@@ -20,19 +20,23 @@
 #include <string>
 #include <vector>
 
-#include "engine/presence_bits.h"
 #include "engine/rule_index.h"
 #include "filter/filter.h"
+#include "filter/fingerprint.h"
+#include "filter/rule_class.h"
 #include "hashing/bloom_filter.h"
 #include "hashing/hash_set.h"
+#include "hashing/presence_bits.h"
 #include "hashing/set_elements.h"
 
 namespace tessul {
 
+struct RuleStore;  // engine/rule_stores.h
+
 class TessulClient {
  public:
   // Bytes of a fingerprint: a run of literal pattern text.
-  static constexpr int kFingerprintSize = 6;
+  static constexpr int kFingerprintSize = tessul::kFingerprintSize;
 
   TessulClient();
   ~TessulClient();
@@ -66,7 +70,8 @@ class TessulClient {
 
   // Writes the engine image: a new array of *size bytes that the caller
   // releases with delete[]. The two flags leave out the element-hiding and
-  // the HTML rules, which request matching never uses.
+  // the HTML rules, which request matching never uses. The image code
+  // (image/engine_image.cc) implements this and the loads below.
   char* serialize(int* size, bool omitElementHideRules = false,
                   bool omitHtmlRules = false);
 
@@ -98,9 +103,14 @@ class TessulClient {
   // The fingerprint of a NUL-terminated text, or of a rule: its leftmost
   // run of kFingerprintSize bytes without '*', '^' or '|', without "http" or
   // "www", and not in the bad-fingerprint table. `output`, when given, holds
-  // kFingerprintSize + 1 bytes.
-  static bool getFingerprint(char* output, const char* input);
-  static bool getFingerprint(char* output, const Filter& filter);
+  // kFingerprintSize + 1 bytes. The same as findFingerprint
+  // (filter/fingerprint.h), which the line parser uses.
+  static bool getFingerprint(char* output, const char* input) {
+    return findFingerprint(output, input);
+  }
+  static bool getFingerprint(char* output, const Filter& filter) {
+    return findFingerprint(output, filter);
+  }
 
   // The first of `count` rules that matches the request and whose tag, if
   // any, is enabled; stored through matchedFilter (null when none).
@@ -118,6 +128,9 @@ class TessulClient {
                                  const char* contextDomain,
                                  Filter** matchedFilter);
 
+  // Filling the stores from outside, as loading an image does. The stores
+  // are the public members below (engine/rule_stores.h lists them).
+  //
   // Replaces the Bloom filter in `slot` with a copy of `byteCount` bytes
   // (none when byteCount < 1), hashed with the fingerprint functions.
   void initBloomFilter(BloomFilter** slot, const char* source, int byteCount);
@@ -127,7 +140,14 @@ class TessulClient {
   bool initHashSet(HashSet<Filter>** slot, const char* text, int length);
   bool initHashSet(HashSet<NoFingerprintDomain>** slot, const char* text,
                    int length);
+  // Indexes the rule arrays as they are now, for matching. parse() and
+  // deserialize() do it; code that replaces the arrays itself calls it
+  // afterwards.
+  void buildRuleIndexes();
 
+  // The stores. Every one is listed in engine/rule_stores.h, which the code
+  // that clears, fills, searches and saves them walks.
+  //
   // Rule arrays, each made with new[] and holding exactly its count.
   Filter* fingerprintedBlockRules = nullptr;
   Filter* elementHideRules = nullptr;  // element hiding and its exceptions
@@ -177,10 +197,7 @@ class TessulClient {
 
  private:
   struct Request;  // one request as matches() sees it
-  struct Side;     // the stores of one side, blocking or exception
 
-  Side blockSide();
-  Side exceptionSide();
   Request makeRequest(const char* input, int inputLen,
                       FilterOption contextOptions, const char* contextDomain);
   // Whether the rule matches the request and its tag, if any, is enabled.
@@ -189,13 +206,20 @@ class TessulClient {
                    BloomFilter* inputBloomFilter, const char* inputHost,
                    int inputHostLen) const;
   // Steps of matches() for one side; true when a rule of the side applies.
-  bool searchSide(const Side& side, const Request& request,
-                  Filter** matchedFilter);
-  // hasMatchingFilters() over the rules that `index` finds for the URL.
-  bool hasMatchingIndexedRule(Filter* rules, int count, const RuleIndex& index,
+  template <RuleSide kSide>
+  bool searchSide(const Request& request, Filter** matchedFilter);
+  // Every store of one side, as findMatchingFilters() searches them.
+  template <RuleSide kSide>
+  bool searchEveryStore(const Request& request, Filter** matchedFilter);
+  // hasMatchingFilters() over every rule of an array, and over the rules of
+  // an array that its `index` finds for the URL.
+  bool hasMatchingRule(const RuleStore& store, const Request& request,
+                       Filter** matchedFilter);
+  bool hasMatchingIndexedRule(const RuleStore& store, const RuleIndex& index,
                               const Request& request, Filter** matchedFilter);
-  void buildRuleIndexes();
-  bool loadImage(const char* image, size_t length);
+  // The filling pass of parse(): every rule of the list into its store,
+  // array rules at `fill`, the next position of each rule array.
+  void fileRules(const char* input, bool preserveRules, int* fill);
 
   // The hashes of the hosts in a host set, so that most lookups are answered
   // without walking the set's chains.
@@ -219,17 +243,22 @@ class TessulClient {
     PresenceBits hosts{20};
   };
 
+  // What one side's matching derives from its stores: indexes of its large
+  // rule arrays, by fingerprint and, for the rules without fingerprint, by a
+  // literal run of four bytes; and the presence bits of its host set.
+  struct SideLookups {
+    RuleIndex fingerprinted{kFingerprintSize};
+    RuleIndex unfingerprinted{4};
+    HostPresence hostPresence;
+  };
+  SideLookups& lookupsOf(RuleSide side) {
+    return lookups_[static_cast<int>(side)];
+  }
+
   // Scratch of matches(): the positions of candidate rules, reserved once so
   // that matching allocates nothing.
   std::vector<int> candidates_;
-  // Indexes of the large rule arrays: by fingerprint, and by a literal run of
-  // four bytes for the rules without fingerprint.
-  RuleIndex fingerprintedBlockIndex_{kFingerprintSize};
-  RuleIndex fingerprintedExceptionIndex_{kFingerprintSize};
-  RuleIndex unfingerprintedBlockIndex_{4};
-  RuleIndex unfingerprintedExceptionIndex_{4};
-  HostPresence hostBlockPresence_;
-  HostPresence hostExceptionPresence_;
+  SideLookups lookups_[kRuleSideCount];  // indexed by RuleSide
 };
 
 // Files the domains of a domain-bound rule into `set`, as views into the

@@ -62,14 +62,6 @@ enum FilterOption : uint32_t {
   OptUnknown = 0x20000000,
 };
 
-// The kinds of resource a request can be.
-constexpr FilterOption kRequestTypeMask = static_cast<FilterOption>(0x023883FF);
-// Options the engine cannot honour; a rule with any of them never matches.
-constexpr FilterOption kUnsupportedMask = static_cast<FilterOption>(0x21C51000);
-// Options that restrict which requests a rule applies to: all but the party
-// bits and the options that are only recorded.
-constexpr FilterOption kRestrictingMask = static_cast<FilterOption>(0xF3FD9FFF);
-
 // Bit operators for the two bit-set enums.
 template <typename E>
 struct IsFilterBitSet
@@ -88,6 +80,30 @@ template <typename E, typename = std::enable_if_t<IsFilterBitSet<E>::value>>
 constexpr E& operator|=(E& a, E b) {
   return a = a | b;
 }
+template <typename E, typename = std::enable_if_t<IsFilterBitSet<E>::value>>
+constexpr E operator~(E a) {
+  return static_cast<E>(~static_cast<uint32_t>(a));
+}
+
+// The kinds of resource a request can be.
+constexpr FilterOption kRequestTypeMask =
+    OptScript | OptImage | OptStylesheet | OptObject | OptXmlHttpRequest |
+    OptObjectSubrequest | OptSubdocument | OptDocument | OptOther | OptXbl |
+    OptPing | OptFont | OptMedia | OptWebRtc | OptWebSocket;
+static_assert(kRequestTypeMask == 0x023883FF);
+
+// Options the engine cannot honour; a rule with any of them never matches.
+constexpr FilterOption kUnsupportedMask = OptElemHide | OptPopup | OptCsp |
+                                          OptGenericHide | OptGenericBlock |
+                                          OptEmpty | OptUnknown;
+static_assert(kUnsupportedMask == 0x21C51000);
+
+// Options that restrict which requests a rule applies to: every bit but
+// the party bits and the options that are only recorded.
+constexpr FilterOption kRestrictingMask =
+    ~(OptThirdParty | OptFirstParty | OptRedirect | OptImportant |
+      OptExplicitCancel);
+static_assert(kRestrictingMask == 0xF3FD9FFF);
 
 // A rule. An owning filter (made by the parser) frees its five texts; a
 // borrowed one (loaded from an engine image, or a lookup key built around a

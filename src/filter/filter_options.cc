@@ -4,7 +4,10 @@
 #include <cstring>
 #include <string>
 
+#include "filter/domain_list.h"
 #include "filter/filter.h"
+#include "filter/list_lines.h"
+#include "filter/option_keywords.h"
 #include "filter/unknown_options.h"
 #include "hashing/owned_text.h"
 
@@ -25,70 +28,6 @@ bool UnknownOptionSet::contains(const std::string& option) const {
   std::lock_guard<std::mutex> lock(mutex_);
   return options_.count(option) > 0;
 }
-
-namespace {
-
-// How an option is compared with a keyword.
-enum class Compare {
-  kPrefix,  // the option is the keyword or a prefix of it (even empty)
-  kValue,   // the option starts with the keyword, which ends in '='
-};
-
-struct OptionKeyword {
-  const char* keyword;
-  Compare compare;
-  FilterOption bit;
-};
-
-// Tested in this order; the first keyword that matches decides, so short
-// options resolve to the first keyword they are a prefix of.
-constexpr OptionKeyword kOptionKeywords[] = {
-    {"script", Compare::kPrefix, OptScript},
-    {"image", Compare::kPrefix, OptImage},
-    {"stylesheet", Compare::kPrefix, OptStylesheet},
-    {"object", Compare::kPrefix, OptObject},
-    {"xmlhttprequest", Compare::kPrefix, OptXmlHttpRequest},
-    {"object-subrequest", Compare::kPrefix, OptObjectSubrequest},
-    {"subdocument", Compare::kPrefix, OptSubdocument},
-    {"document", Compare::kPrefix, OptDocument},
-    {"xbl", Compare::kPrefix, OptXbl},
-    {"collapse", Compare::kPrefix, OptCollapse},
-    {"donottrack", Compare::kPrefix, OptDoNotTrack},
-    {"other", Compare::kPrefix, OptOther},
-    {"elemhide", Compare::kPrefix, OptElemHide},
-    {"third-party", Compare::kPrefix, OptThirdParty},
-    {"first-party", Compare::kPrefix, OptFirstParty},
-    {"ping", Compare::kPrefix, OptPing},
-    {"popup", Compare::kPrefix, OptPopup},
-    {"csp=", Compare::kValue, OptCsp},
-    {"redirect=", Compare::kValue, OptRedirect},
-    {"font", Compare::kPrefix, OptFont},
-    {"media", Compare::kPrefix, OptMedia},
-    {"webrtc", Compare::kPrefix, OptWebRtc},
-    {"generichide", Compare::kPrefix, OptGenericHide},
-    {"genericblock", Compare::kPrefix, OptGenericBlock},
-    {"empty", Compare::kPrefix, OptEmpty},
-    {"websocket", Compare::kPrefix, OptWebSocket},
-    {"important", Compare::kPrefix, OptImportant},
-    {"explicitcancel", Compare::kPrefix, OptExplicitCancel},
-};
-
-bool startsWithKeyword(const char* text, int length, const char* keyword) {
-  int keywordLength = static_cast<int>(strlen(keyword));
-  return length >= keywordLength && memcmp(text, keyword, keywordLength) == 0;
-}
-
-bool matchesKeyword(const char* text, int length, const OptionKeyword& entry) {
-  if (entry.compare == Compare::kValue) {
-    return startsWithKeyword(text, length, entry.keyword);
-  }
-  return length <= static_cast<int>(strlen(entry.keyword)) &&
-         memcmp(text, entry.keyword, length) == 0;
-}
-
-bool isLineEnd(char c) { return c == '\0' || c == '\n' || c == '\r'; }
-
-}  // namespace
 
 void Filter::parseOptions(const char* text) {
   options = OptNone;
@@ -123,11 +62,10 @@ void Filter::parseOption(const char* text, int length) {
     tagText = tagLen > 0 ? copyText(text + 4, tagLen) : nullptr;
     return;
   }
-  for (const OptionKeyword& entry : kOptionKeywords) {
-    if (matchesKeyword(text, length, entry)) {
-      *target |= entry.bit;
-      return;
-    }
+  const FilterOption bit = optionKeywordBit(text, length);
+  if (bit != OptNone) {
+    *target |= bit;
+    return;
   }
   *target |= OptUnknown;
   unknownOptions.report(std::string(text, length));
@@ -135,22 +73,15 @@ void Filter::parseOption(const char* text, int length) {
 
 void Filter::parseDomains(const char* text) {
   if (text == nullptr || domainsReady) return;
-  const char* domainStart = text;
-  for (const char* p = text;; ++p) {
-    if (*p != '|' && *p != '\0') continue;
-    int length = static_cast<int>(p - domainStart);
-    bool excluded = length > 0 && domainStart[0] == '~';
+  forEachListedDomain(text, [this](const char* domain, int length,
+                                   bool excluded) {
     HashSet<ContextDomain>*& set = excluded ? excludedDomains : includedDomains;
     if (set == nullptr) {
       set = new HashSet<ContextDomain>(/*allowDuplicates=*/true);
       set->Init(5);
     }
-    set->Add(excluded ? ContextDomain{domainStart + 1, length - 1}
-                      : ContextDomain{domainStart, length},
-             true);
-    if (*p == '\0') break;
-    domainStart = p + 1;
-  }
+    set->Add(ContextDomain{domain, length}, true);
+  });
   domainsReady = true;
 }
 

@@ -2,7 +2,9 @@
 
 #include <cstring>
 
-#include "engine/tessul_client.h"
+#include "filter/fingerprint.h"
+#include "filter/list_lines.h"
+#include "filter/rule_class.h"
 #include "filter/url_text.h"
 #include "hashing/bloom_filter.h"
 #include "hashing/owned_text.h"
@@ -20,12 +22,19 @@ bool isBlank(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\r';
 }
 
-bool isLineEnd(char c) { return c == '\0' || c == '\n' || c == '\r'; }
-
 const char* findLineEnd(const char* p) {
   while (!isLineEnd(*p)) ++p;
   return p;
 }
+
+// The stores that parseFilter files into; any may be null.
+struct Stores {
+  BloomFilter* bloomFilter;
+  BloomFilter* exceptionBloomFilter;
+  HashSet<Filter>* hostSet;
+  HashSet<Filter>* exceptionHostSet;
+  HashSet<CosmeticFilter>* cosmeticFilters;
+};
 
 // Files a host-only rule. A set that allows duplicates keeps every distinct
 // rule under a host, so that e.g. ||a.test^$popup does not hide a later
@@ -51,10 +60,13 @@ class LineParser {
   // (comment, regex, or too long): the filter then gets no pattern.
   bool scan();
 
-  // Stores the pattern (and rule text) and files the rule into the stores.
-  void finish(BloomFilter* bloomFilter, BloomFilter* exceptionBloomFilter,
-              HashSet<Filter>* hostSet, HashSet<Filter>* exceptionHostSet,
-              HashSet<CosmeticFilter>* cosmeticFilters);
+  // Stores the pattern (and rule text). Returns false for an empty line,
+  // which has none.
+  bool finish();
+
+  // Files the finished rule of class `rule` into the stores;
+  // `fingerprint` is the one classifyRule found for a fingerprinted rule.
+  void file(const Stores& stores, RuleClass rule, const char* fingerprint);
 
  private:
   enum State {
@@ -73,9 +85,8 @@ class LineParser {
   void beginOptions();
   bool isRegex();
   void beginHostAnchor();
-  void file(BloomFilter* bloomFilter, BloomFilter* exceptionBloomFilter,
-            HashSet<Filter>* hostSet, HashSet<Filter>* exceptionHostSet,
-            HashSet<CosmeticFilter>* cosmeticFilters);
+  void fileSelector(HashSet<CosmeticFilter>* cosmeticFilters);
+  bool fileHostOnlyRule(const Stores& stores, RuleSide side);
 
   const char* const input_;
   const char* const end_;
@@ -237,83 +248,107 @@ void LineParser::beginHostAnchor() {
   state_ = StatePattern;
 }
 
-void LineParser::finish(BloomFilter* bloomFilter,
-                        BloomFilter* exceptionBloomFilter,
-                        HashSet<Filter>* hostSet,
-                        HashSet<Filter>* exceptionHostSet,
-                        HashSet<CosmeticFilter>* cosmeticFilters) {
+bool LineParser::finish() {
   if (state_ == StateStart) {
     filter_->type = TypeEmpty;
-    return;
+    return false;
   }
   if (preserveRules_) {
     filter_->sourceText = copyText(ruleStart_, ruleEnd_ - ruleStart_);
   }
   filter_->pattern = copyText(buffer_, length_);
-  file(bloomFilter, exceptionBloomFilter, hostSet, exceptionHostSet,
-       cosmeticFilters);
+  return true;
 }
 
-void LineParser::file(BloomFilter* bloomFilter,
-                      BloomFilter* exceptionBloomFilter,
-                      HashSet<Filter>* hostSet,
-                      HashSet<Filter>* exceptionHostSet,
-                      HashSet<CosmeticFilter>* cosmeticFilters) {
-  // The engine drops such rules; they must leave no trace in its stores.
-  if (filter_->hasUnsupportedOptions()) return;
-  const FilterType type = filter_->type;
-  if (type == TypeElementHideException) {
-    if (cosmeticFilters && filter_->domainText) {
+// Rules with unsupported options have no place: the engine drops them, and
+// they must leave no trace in its stores.
+void LineParser::file(const Stores& stores, RuleClass rule,
+                      const char* fingerprint) {
+  char ownFingerprint[kFingerprintSize + 1];
+  switch (rule.place) {
+    case RulePlace::kElementHide:
+      fileSelector(stores.cosmeticFilters);
+      return;
+    case RulePlace::kHostOnly:
+      if (fileHostOnlyRule(stores, rule.side)) return;
+      [[fallthrough]];  // without its host set, filed by its fingerprint
+    case RulePlace::kHtml:
+      // classifyRule looks for no fingerprint of these, but they have one
+      // like any rule.
+      if (!findFingerprint(ownFingerprint, *filter_)) return;
+      fingerprint = ownFingerprint;
+      break;
+    case RulePlace::kFingerprinted:
+      break;
+    default:
+      return;
+  }
+  if (rule.side == RuleSide::kException && stores.exceptionBloomFilter) {
+    stores.exceptionBloomFilter->add(fingerprint, kFingerprintSize);
+  } else if (stores.bloomFilter) {
+    stores.bloomFilter->add(fingerprint, kFingerprintSize);
+  }
+}
+
+// Generic selectors (no domains) are collected; an exception with domains
+// takes its selector out again.
+void LineParser::fileSelector(HashSet<CosmeticFilter>* cosmeticFilters) {
+  if (cosmeticFilters == nullptr) return;
+  if (filter_->type == TypeElementHideException) {
+    if (filter_->domainText) {
       cosmeticFilters->Remove(CosmeticFilter(filter_->pattern));
     }
-    return;
+  } else if (!filter_->domainText) {
+    cosmeticFilters->Add(CosmeticFilter(filter_->pattern), true);
   }
-  if (type == TypeElementHide) {
-    if (cosmeticFilters && !filter_->domainText) {
-      cosmeticFilters->Add(CosmeticFilter(filter_->pattern), true);
+}
+
+// An exception goes to the exception host set when the caller gave the
+// exception stores (the exception Bloom filter says so), any other rule to
+// the host set. False when there is no set to file it in.
+bool LineParser::fileHostOnlyRule(const Stores& stores, RuleSide side) {
+  if (side == RuleSide::kException && stores.exceptionBloomFilter) {
+    if (stores.exceptionHostSet) {
+      addHostOnlyRule(stores.exceptionHostSet, *filter_);
     }
-    return;
+    return true;
   }
-  const bool hostOnly = (type & TypeHostOnly) != TypeNone;
-  const bool exception = (type & TypeException) != TypeNone;
-  if (exception && hostOnly && exceptionBloomFilter) {
-    if (exceptionHostSet) addHostOnlyRule(exceptionHostSet, *filter_);
-    return;
-  }
-  if (hostOnly && hostSet) {
-    addHostOnlyRule(hostSet, *filter_);
-    return;
-  }
-  char fingerprint[TessulClient::kFingerprintSize + 1];
-  if (!TessulClient::getFingerprint(fingerprint, *filter_)) return;
-  if (exception && exceptionBloomFilter) {
-    exceptionBloomFilter->add(fingerprint, TessulClient::kFingerprintSize);
-  } else if (bloomFilter) {
-    bloomFilter->add(fingerprint, TessulClient::kFingerprintSize);
-  }
+  if (stores.hostSet == nullptr) return false;
+  addHostOnlyRule(stores.hostSet, *filter_);
+  return true;
 }
 
 }  // namespace
 
-void parseFilter(const char* input, const char* end, Filter* filter,
-                 BloomFilter* bloomFilter, BloomFilter* exceptionBloomFilter,
-                 HashSet<Filter>* hostSet, HashSet<Filter>* exceptionHostSet,
-                 HashSet<CosmeticFilter>* cosmeticFilters,
-                 bool preserveRules) {
+RuleClass parseFilter(const char* input, const char* end, Filter* filter,
+                      BloomFilter* bloomFilter,
+                      BloomFilter* exceptionBloomFilter,
+                      HashSet<Filter>* hostSet,
+                      HashSet<Filter>* exceptionHostSet,
+                      HashSet<CosmeticFilter>* cosmeticFilters,
+                      bool preserveRules) {
   LineParser parser(input, end, filter, preserveRules);
-  if (!parser.scan()) return;
-  parser.finish(bloomFilter, exceptionBloomFilter, hostSet, exceptionHostSet,
-                cosmeticFilters);
+  const bool finished = parser.scan() && parser.finish();
+  char fingerprint[kFingerprintSize + 1];
+  const RuleClass rule = classifyRule(*filter, fingerprint);
+  if (finished) {
+    parser.file({bloomFilter, exceptionBloomFilter, hostSet, exceptionHostSet,
+                 cosmeticFilters},
+                rule, fingerprint);
+  }
+  return rule;
 }
 
-void parseFilter(const char* input, Filter* filter, BloomFilter* bloomFilter,
-                 BloomFilter* exceptionBloomFilter, HashSet<Filter>* hostSet,
-                 HashSet<Filter>* exceptionHostSet,
-                 HashSet<CosmeticFilter>* cosmeticFilters,
-                 bool preserveRules) {
-  parseFilter(input, input + strlen(input), filter, bloomFilter,
-              exceptionBloomFilter, hostSet, exceptionHostSet,
-              cosmeticFilters, preserveRules);
+RuleClass parseFilter(const char* input, Filter* filter,
+                      BloomFilter* bloomFilter,
+                      BloomFilter* exceptionBloomFilter,
+                      HashSet<Filter>* hostSet,
+                      HashSet<Filter>* exceptionHostSet,
+                      HashSet<CosmeticFilter>* cosmeticFilters,
+                      bool preserveRules) {
+  return parseFilter(input, input + strlen(input), filter, bloomFilter,
+                     exceptionBloomFilter, hostSet, exceptionHostSet,
+                     cosmeticFilters, preserveRules);
 }
 
 }  // namespace tessul

@@ -4,6 +4,7 @@
 #define TESSUL_FILTER_FILTER_PARSER_H_
 
 #include "filter/filter.h"
+#include "filter/rule_class.h"
 #include "hashing/hash_set.h"
 #include "hashing/set_elements.h"
 
@@ -16,33 +17,35 @@ class BloomFilter;
 // line feed or carriage return, which must exist at or after `end`; the byte
 // at `end` may be read.
 //
+// Returns the rule's class (classifyRule), which decides where it is filed.
 // Stores that are given receive the rule: host-only rules (as copies) go to
 // `hostSet`, or to `exceptionHostSet` when the rule is an exception and
-// `exceptionBloomFilter` is given; other rules add their fingerprint to
+// `exceptionBloomFilter` is given; fingerprinted and HTML rules, and
+// host-only rules without their host set, add their fingerprint to
 // `exceptionBloomFilter` (exceptions) or `bloomFilter`; element-hiding
 // selectors without domains go to `cosmeticFilters`, and domain-bound
-// element-hiding exceptions remove theirs from it. A rule with unsupported
-// options is filed nowhere. With `preserveRules`, the rule's own text is
-// kept in sourceText.
+// element-hiding exceptions remove theirs from it. A rule of no place
+// (unsupported options) is filed nowhere. With `preserveRules`, the rule's
+// own text is kept in sourceText.
 //
 // Lines of more than 2047 characters are abandoned (no pattern, nothing
 // filed) unless the scan stops earlier at options, a comment or a regex.
-void parseFilter(const char* input, const char* end, Filter* filter,
-                 BloomFilter* bloomFilter = nullptr,
-                 BloomFilter* exceptionBloomFilter = nullptr,
-                 HashSet<Filter>* hostSet = nullptr,
-                 HashSet<Filter>* exceptionHostSet = nullptr,
-                 HashSet<CosmeticFilter>* cosmeticFilters = nullptr,
-                 bool preserveRules = false);
+RuleClass parseFilter(const char* input, const char* end, Filter* filter,
+                      BloomFilter* bloomFilter = nullptr,
+                      BloomFilter* exceptionBloomFilter = nullptr,
+                      HashSet<Filter>* hostSet = nullptr,
+                      HashSet<Filter>* exceptionHostSet = nullptr,
+                      HashSet<CosmeticFilter>* cosmeticFilters = nullptr,
+                      bool preserveRules = false);
 
 // The same for a NUL-terminated line.
-void parseFilter(const char* input, Filter* filter,
-                 BloomFilter* bloomFilter = nullptr,
-                 BloomFilter* exceptionBloomFilter = nullptr,
-                 HashSet<Filter>* hostSet = nullptr,
-                 HashSet<Filter>* exceptionHostSet = nullptr,
-                 HashSet<CosmeticFilter>* cosmeticFilters = nullptr,
-                 bool preserveRules = false);
+RuleClass parseFilter(const char* input, Filter* filter,
+                      BloomFilter* bloomFilter = nullptr,
+                      BloomFilter* exceptionBloomFilter = nullptr,
+                      HashSet<Filter>* hostSet = nullptr,
+                      HashSet<Filter>* exceptionHostSet = nullptr,
+                      HashSet<CosmeticFilter>* cosmeticFilters = nullptr,
+                      bool preserveRules = false);
 
 }  // namespace tessul
 

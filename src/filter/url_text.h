@@ -17,6 +17,12 @@ inline bool isSeparatorChar(char c) {
   return (separatorBuffer[byte / 8] >> (byte % 8)) & 1;
 }
 
+// Whether a pattern byte stands for itself: '*' (any text), '^' (a
+// separator or the end) and '|' (an anchor) do not.
+inline bool isPatternLiteral(char c) {
+  return c != '*' && c != '^' && c != '|';
+}
+
 // Characters before the first separator in [start, end), or end - start.
 int findFirstSeparatorChar(const char* start, const char* end);
 

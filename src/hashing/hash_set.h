@@ -146,9 +146,17 @@ class HashSet {
   // texts from `text`. False when the section is damaged: the set then
   // keeps the buckets and the elements read before the damage.
   bool Deserialize(const char* text, unsigned int limit);
-  // The same, calling visit(const T&) on each element as it is read.
-  template <typename Visit>
-  bool DeserializeVisiting(const char* text, unsigned int limit, Visit visit);
+  // Receives the elements of a set as Deserialize reads them.
+  class Visitor {
+   public:
+    virtual void visit(const T& element) = 0;
+
+   protected:
+    ~Visitor() = default;
+  };
+  // The same, handing each element to `visitor` (when not null) as it is
+  // read.
+  bool Deserialize(const char* text, unsigned int limit, Visitor* visitor);
   // Whether a zero byte occurs among the first `limit` bytes of `text`.
   static bool HasNewlineBefore(const char* text, unsigned int limit);
 

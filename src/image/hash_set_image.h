@@ -36,13 +36,12 @@ char* HashSet<T>::Serialize(unsigned int* size) const {
 
 template <typename T>
 bool HashSet<T>::Deserialize(const char* text, unsigned int limit) {
-  return DeserializeVisiting(text, limit, [](const T&) {});
+  return Deserialize(text, limit, nullptr);
 }
 
 template <typename T>
-template <typename Visit>
-bool HashSet<T>::DeserializeVisiting(const char* text, unsigned int limit,
-                                     Visit visit) {
+bool HashSet<T>::Deserialize(const char* text, unsigned int limit,
+                             Visitor* visitor) {
   Cleanup();
   if (!HasNewlineBefore(text, limit)) return false;
   RecordReader in(text, limit);
@@ -64,7 +63,7 @@ bool HashSet<T>::DeserializeVisiting(const char* text, unsigned int limit,
           in.current(), static_cast<unsigned int>(in.remaining()));
       if (used == 0) return false;
       in.skip(used);
-      visit(*element);
+      if (visitor != nullptr) visitor->visit(*element);
       *tail = new HashItem<T>;
       (*tail)->element = element.release();
       tail = &(*tail)->next;

@@ -1,8 +1,8 @@
 // A one-hash bit set over 64-bit keys: a quick "certainly absent" before a
 // costlier lookup. Keys that were added always test present; others test
 // present with a probability of about (keys added) / (bits).
-#ifndef TESSUL_ENGINE_PRESENCE_BITS_H_
-#define TESSUL_ENGINE_PRESENCE_BITS_H_
+#ifndef TESSUL_HASHING_PRESENCE_BITS_H_
+#define TESSUL_HASHING_PRESENCE_BITS_H_
 
 #include <cstdint>
 #include <vector>
@@ -36,4 +36,4 @@ class PresenceBits {
 
 }  // namespace tessul
 
-#endif  // TESSUL_ENGINE_PRESENCE_BITS_H_
+#endif  // TESSUL_HASHING_PRESENCE_BITS_H_

@@ -1,12 +1,13 @@
-#include "engine/fingerprint.h"
+#include "filter/fingerprint.h"
 
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <vector>
 
-#include "engine/presence_bits.h"
-#include "engine/tessul_client.h"
+#include "filter/url_text.h"
+#include "hashing/packed_bytes.h"
+#include "hashing/presence_bits.h"
 
 namespace tessul {
 
@@ -14,21 +15,13 @@ const char* const badSubstrings[2] = {"http", "www"};
 
 namespace {
 
-constexpr int kWindow = TessulClient::kFingerprintSize;
-
-uint64_t packWindow(const char* window) {
-  uint64_t key = 0;
-  memcpy(&key, window, kWindow);
-  return key;
-}
-
 // The table as sorted packed keys, with a bit set that rules out most
 // windows before the search. Built on first use.
 struct BadFingerprintKeys {
   BadFingerprintKeys() {
     sorted.reserve(kBadFingerprintCount);
     for (const char* entry : badFingerprints) {
-      sorted.push_back(packWindow(entry));
+      sorted.push_back(packBytes(entry, kFingerprintSize));
       present.add(sorted.back());
     }
     std::sort(sorted.begin(), sorted.end());
@@ -47,8 +40,6 @@ const BadFingerprintKeys& badFingerprintKeys() {
   return keys;
 }
 
-bool isFingerprintStop(char c) { return c == '*' || c == '^' || c == '|'; }
-
 // Whether a bad substring ends at window[last]. The search below grows a
 // window one byte at a time from a window known to hold none, so this
 // answers as hasBadSubstring() over the whole window would.
@@ -66,10 +57,11 @@ bool badSubstringEndsAt(const char* window, int last) {
 }  // namespace
 
 bool isBadFingerprint(const char* start, const char* end) {
-  if (end - start != kWindow || memchr(start, '\0', kWindow) != nullptr) {
+  if (end - start != kFingerprintSize ||
+      memchr(start, '\0', kFingerprintSize) != nullptr) {
     return false;
   }
-  return badFingerprintKeys().contains(packWindow(start));
+  return badFingerprintKeys().contains(packBytes(start, kFingerprintSize));
 }
 
 bool hasBadSubstring(const char* start, const char* end) {
@@ -86,7 +78,7 @@ bool hasBadSubstring(const char* start, const char* end) {
 
 // The leftmost window that avoids '*', '^', '|', the bad substrings and the
 // table. A stop character skips every window that would contain it.
-bool TessulClient::getFingerprint(char* output, const char* input) {
+bool findFingerprint(char* output, const char* input) {
   if (input == nullptr) return false;
   const char* start = input;
   int accepted = 0;
@@ -96,7 +88,7 @@ bool TessulClient::getFingerprint(char* output, const char* input) {
       if (output != nullptr) output[0] = '\0';
       return false;
     }
-    if (isFingerprintStop(c)) {
+    if (!isPatternLiteral(c)) {
       start += accepted + 1;
       accepted = 0;
       continue;
@@ -117,7 +109,7 @@ bool TessulClient::getFingerprint(char* output, const char* input) {
 
 // A host-anchored rule prefers a fingerprint from the text after its host,
 // which is rarer than the host's own text.
-bool TessulClient::getFingerprint(char* output, const Filter& filter) {
+bool findFingerprint(char* output, const Filter& filter) {
   if ((filter.type & TypeRegex) != TypeNone || filter.pattern == nullptr) {
     return false;
   }
@@ -126,9 +118,9 @@ bool TessulClient::getFingerprint(char* output, const Filter& filter) {
     // span is dropped from the pattern, so never skip past its end.
     const size_t patternLength = strlen(filter.pattern);
     const size_t skip = std::min(strlen(filter.anchorHost), patternLength);
-    if (getFingerprint(output, filter.pattern + skip)) return true;
+    if (findFingerprint(output, filter.pattern + skip)) return true;
   }
-  return getFingerprint(output, filter.pattern);
+  return findFingerprint(output, filter.pattern);
 }
 
 void discoverMatchingPrefix(BadFingerprintsHashSet* tracker, const char* url,

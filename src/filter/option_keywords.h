@@ -1,0 +1,37 @@
+// The option keywords of the rule syntax ("script", "third-party", "csp=" ...)
+// with their FilterOption bits, in one table. The request types among them
+// (the keywords of kRequestTypeMask's bits) are also how people name the
+// kind of a request: in `tessul check --type` and in request logs.
+#ifndef TESSUL_FILTER_OPTION_KEYWORDS_H_
+#define TESSUL_FILTER_OPTION_KEYWORDS_H_
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "filter/filter.h"
+
+namespace tessul {
+
+// Whether the `length` bytes of an option start with `keyword`, as the
+// value options ("domain=a.test", "csp=...") do.
+bool startsWithKeyword(const char* text, int length, const char* keyword);
+
+// The bit of one option of a rule, as written after '$' or ',' and without
+// its '~': the bit of the first keyword in table order that the option is a
+// prefix of (an empty option included), or whose value form ("csp=x",
+// "redirect=x") it has. OptNone when no keyword fits; "domain=" and "tag="
+// are values stored as texts, not keywords.
+FilterOption optionKeywordBit(const char* text, int length);
+
+// The request type that `keyword` names, compared exactly (an option prefix
+// such as "stylesh" names none); nullopt when it names none.
+std::optional<FilterOption> requestTypeOption(std::string_view keyword);
+
+// Every request type keyword, comma-separated, the most common kinds first,
+// for help texts and messages.
+std::string requestTypeKeywords();
+
+}  // namespace tessul
+
+#endif  // TESSUL_FILTER_OPTION_KEYWORDS_H_
