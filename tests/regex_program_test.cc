@@ -5,14 +5,13 @@
 #include "filter/regex_program.h"
 
 #include <set>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
 
-#include "test_support.h"
+#include "regex_rules.h"
 
 namespace tessul {
 namespace {
@@ -268,16 +267,6 @@ std::vector<RealRule> realRules() {
   return rules;
 }
 
-// The body of a regex rule on `line` (after any "@@", between the first '/'
-// and the '/' before the options or the end), or "" if it is none.
-std::string regexBody(std::string line) {
-  if (line.rfind("@@", 0) == 0) line = line.substr(2);
-  if (line.size() < 2 || line[0] != '/') return "";
-  size_t end = line.rfind("/$");
-  if (line.back() == '/') end = line.size() - 1;
-  return end == std::string::npos || end == 0 ? "" : line.substr(1, end - 1);
-}
-
 TEST(RegexProgramTest, RealRules) {
   std::set<std::string> bodies;
   for (const RealRule& rule : realRules()) {
@@ -288,17 +277,9 @@ TEST(RegexProgramTest, RealRules) {
     EXPECT_FALSE(found(program, rule.miss)) << rule.miss;
   }
   // The table holds exactly the lists' regex rules.
-  std::set<std::string> inLists;
-  for (const char* list : {"easylist.txt", "easyprivacy.txt"}) {
-    std::istringstream lines(testing::readDataFile(list));
-    std::string line;
-    while (std::getline(lines, line)) {
-      const std::string body = regexBody(line);
-      if (!body.empty()) inLists.insert(body);
-    }
-  }
+  const std::vector<std::string> inLists = testing::bundledRegexBodies();
   EXPECT_EQ(inLists.size(), 30u);
-  EXPECT_EQ(bodies, inLists);
+  EXPECT_EQ(bodies, std::set<std::string>(inLists.begin(), inLists.end()));
 }
 
 TEST(RegexProgramTest, Refusals) {
@@ -369,6 +350,33 @@ TEST(RegexProgramTest, Refusals) {
   EXPECT_FALSE(found(RegexProgram(), ""));
   EXPECT_TRUE(found(compiled(""), ""));
   EXPECT_FALSE(compiled("a").search("a", -1));
+}
+
+// The literal that every match contains, which lets search() and callers
+// pass over texts without it.
+TEST(RegexProgramTest, RequiredLiteral) {
+  const struct {
+    const char* pattern;
+    bool matchCase;
+    const char* literal;
+  } cases[] = {
+      {"(https?:\\/\\/)104\\.154\\..{100,}", false, "://104.154."},
+      {"\\/[0-9a-f]{32}\\/invoke\\.js", false, "/invoke.js"},
+      {"^https?:\\/\\/tmx\\.(td|tdbank)\\.com\\/", false, "://tmx.td"},
+      {"PageTracker", false, "pagetracker"},
+      {"PageTracker", true, "PageTracker"},
+      {"(a+)+b", false, "ab"},
+      {"x(abc|abd)y", false, "xab"},
+      {"(?:ab){3,}", false, "ababab"},
+      {"a{0,2}|b", false, ""},
+      {"averyveryverylongliteral", false, "averyveryverylon"},
+  };
+  for (const auto& c : cases) {
+    const RegexProgram program = compiled(c.pattern, c.matchCase);
+    int length = -1;
+    const char* literal = program.requiredLiteral(&length);
+    EXPECT_EQ(std::string(literal, length), c.literal) << c.pattern;
+  }
 }
 
 // Patterns on which a backtracking matcher takes exponential or high

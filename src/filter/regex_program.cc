@@ -1,6 +1,7 @@
 #include "filter/regex_program.h"
 
 #include <algorithm>
+#include <cstring>
 #include <string>
 #include <utility>
 
@@ -80,8 +81,8 @@ struct Literals {
     both.exact = false;
     both.prefix = first.exact ? front(first.whole + second.prefix) : first.prefix;
     both.suffix = second.exact ? back(first.suffix + second.whole) : second.suffix;
-    both.required = front(first.suffix + second.prefix);
-    both.takeLonger(first.required);
+    both.required = first.required;
+    both.takeLonger(front(first.suffix + second.prefix));
     both.takeLonger(second.required);
     return both;
   }
@@ -150,6 +151,11 @@ class RegexProgram::Compiler {
     const std::string& required = literals.required;
     std::copy(required.begin(), required.end(), program_->required_);
     program_->requiredLength_ = static_cast<uint8_t>(required.size());
+    const auto anchor = std::find_if(required.begin(), required.end(), [](char c) {
+      return !isAsciiLetter(static_cast<unsigned char>(c));
+    });
+    program_->requiredAnchor_ = static_cast<uint8_t>(
+        anchor == required.end() ? 0 : anchor - required.begin());
     program_->matchCase_ = matchCase_;
     describeStart();
     return nullptr;
@@ -655,6 +661,11 @@ class RegexProgram::Search {
   bool follow(int pc, int position, uint64_t* threads, int* live) {
     if (has(visited_, pc)) return false;
     set(visited_, pc);
+    if (code_[pc].op <= Op::kClass) {  // the common case: a byte comes next
+      set(threads, pc);
+      ++*live;
+      return false;
+    }
     int pending = 0;
     stack_[pending++] = static_cast<uint16_t>(pc);
     auto reach = [&](int target) {
@@ -739,14 +750,30 @@ bool RegexProgram::search(const char* text, int length) const {
   return Search(*this, bytes, length).run();
 }
 
+// Candidates are found by one byte of the literal, its anchor: memchr finds
+// it when its case is known, which is why the compiler picks a byte that is
+// not a letter when the literal has one.
 bool RegexProgram::containsRequired(const unsigned char* text,
                                     int length) const {
   const int n = requiredLength_;
-  for (int start = 0; start + n <= length; ++start) {
+  if (n == 0) return true;
+  if (length < n) return false;
+  const int anchor = requiredAnchor_;
+  const unsigned char wanted = static_cast<unsigned char>(required_[anchor]);
+  const bool anchorHasCase = !matchCase_ && isAsciiLetter(wanted);
+  // The last place where the anchor byte of a whole literal can stand.
+  const unsigned char* last = text + (length - n) + anchor;
+  for (const unsigned char* at = text + anchor; at <= last; ++at) {
+    if (anchorHasCase) {
+      if (lowerCase(*at) != wanted) continue;
+    } else {
+      at = static_cast<const unsigned char*>(memchr(at, wanted, last - at + 1));
+      if (at == nullptr) return false;
+    }
+    const unsigned char* start = at - anchor;
     int i = 0;
-    while (i < n) {
-      const unsigned char c = text[start + i];
-      if ((matchCase_ ? c : lowerCase(c)) != static_cast<unsigned char>(required_[i])) break;
+    while (i < n && (matchCase_ ? start[i] : lowerCase(start[i])) ==
+                        static_cast<unsigned char>(required_[i])) {
       ++i;
     }
     if (i == n) return true;

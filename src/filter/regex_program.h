@@ -84,6 +84,15 @@ class RegexProgram {
   // answers false.
   bool search(const char* text, int length) const;
 
+  // A literal that every match contains: at most 16 bytes, letters in lower
+  // case unless the program matches case, *length 0 when none is known.
+  // search() already answers texts without it at once; a caller may also
+  // use it to file the rule where only texts that hold it look.
+  const char* requiredLiteral(int* length) const {
+    *length = requiredLength_;
+    return required_;
+  }
+
   int instructionCount() const { return static_cast<int>(code_.size()); }
   // Heap bytes the program holds, besides the object itself.
   size_t heapBytes() const;
@@ -104,6 +113,7 @@ class RegexProgram {
   };
 
   enum class Op : uint8_t {
+    // The two that consume a byte come first.
     kByte,             // consumes `byte` or `otherCase`
     kClass,            // consumes a byte of classes_[operand]
     kSplit,            // goes on at both the next instruction and the target
@@ -138,6 +148,7 @@ class RegexProgram {
   ByteSet firstBytes_;  // bytes a match can start with, when skipsAhead_
   char required_[kMaxRequiredLength] = {};
   uint8_t requiredLength_ = 0;
+  uint8_t requiredAnchor_ = 0;  // index of the byte searched for first
   bool matchCase_ = false;
   bool anchoredAtStart_ = false;  // every match starts at the text's start
   bool skipsAhead_ = false;       // every match consumes a byte of firstBytes_
