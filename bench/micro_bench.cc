@@ -1,8 +1,8 @@
 // Micro-benchmarks of the pieces request matching spends its time in: the
 // rolling hash over a URL's windows, the fingerprint Bloom filter, the host
-// sets, single rules, the line parser and regex rules. The corpus-based ones use the
-// engine built from the bundled lists and the URLs of the request logs in
-// data/, one URL per iteration in log order.
+// sets, single rules, the line parser and regex rules. The corpus-based ones
+// use the engine built from the bundled lists and the URLs of the request
+// logs in data/, one URL per iteration in log order.
 //
 //   micro_bench [Google Benchmark flags, e.g. --benchmark_filter=Host]
 

@@ -19,6 +19,10 @@ bool isDigit(unsigned char c) { return c >= '0' && c <= '9'; }
 bool isWordByte(unsigned char c) {
   return isAsciiLetter(c) || isDigit(c) || c == '_';
 }
+// JavaScript's white space, as far as it is ASCII.
+bool isSpaceByte(unsigned char c) {
+  return c == ' ' || (c >= '\t' && c <= '\r');
+}
 unsigned char otherCase(unsigned char c) {
   return isAsciiLetter(c) ? static_cast<unsigned char>(c ^ 0x20) : c;
 }
@@ -66,8 +70,9 @@ struct Literals {
     return text.substr(0, kMaxRequired);
   }
   static std::string back(const std::string& text) {
-    return text.size() <= kMaxRequired ? text
-                                       : text.substr(text.size() - kMaxRequired);
+    return text.size() <= kMaxRequired
+               ? text
+               : text.substr(text.size() - kMaxRequired);
   }
 
   // A match of `first` followed by a match of `second`.
@@ -79,8 +84,10 @@ struct Literals {
       return both;
     }
     both.exact = false;
-    both.prefix = first.exact ? front(first.whole + second.prefix) : first.prefix;
-    both.suffix = second.exact ? back(first.suffix + second.whole) : second.suffix;
+    both.prefix =
+        first.exact ? front(first.whole + second.prefix) : first.prefix;
+    both.suffix =
+        second.exact ? back(first.suffix + second.whole) : second.suffix;
     both.required = first.required;
     both.takeLonger(front(first.suffix + second.prefix));
     both.takeLonger(second.required);
@@ -131,6 +138,22 @@ bool RegexProgram::ByteSet::operator==(const ByteSet& other) const {
   return std::equal(words, words + 4, other.words);
 }
 
+template <typename Reach>
+void RegexProgram::forEachSuccessor(const Instruction& instruction, int pc,
+                                    bool assertionHolds, Reach reach) {
+  switch (instruction.op) {
+    case Op::kSplit:
+      reach(pc + 1);
+      reach(pc + instruction.operand);
+      break;
+    case Op::kJump:
+      reach(pc + instruction.operand);
+      break;
+    default:
+      if (assertionHolds) reach(pc + 1);
+  }
+}
+
 // Recursive descent over the pattern, writing instructions as it goes. Each
 // parse function appends the instructions of what it read to code_ and
 // returns false, with refusal_ set, when the pattern is refused.
@@ -151,9 +174,9 @@ class RegexProgram::Compiler {
     const std::string& required = literals.required;
     std::copy(required.begin(), required.end(), program_->required_);
     program_->requiredLength_ = static_cast<uint8_t>(required.size());
-    const auto anchor = std::find_if(required.begin(), required.end(), [](char c) {
-      return !isAsciiLetter(static_cast<unsigned char>(c));
-    });
+    const auto anchor = std::find_if(
+        required.begin(), required.end(),
+        [](char c) { return !isAsciiLetter(static_cast<unsigned char>(c)); });
     program_->requiredAnchor_ = static_cast<uint8_t>(
         anchor == required.end() ? 0 : anchor - required.begin());
     program_->matchCase_ = matchCase_;
@@ -229,11 +252,12 @@ class RegexProgram::Compiler {
   bool parseTerm(int depth, Literals* literals) {
     *literals = Literals();
     const unsigned char c = peek();
-    if (c == '^' || c == '$' || (c == '\\' && (peek(1) == 'b' || peek(1) == 'B'))) {
-      Op op = c == '^'          ? Op::kTextStart
-              : c == '$'        ? Op::kTextEnd
+    if (c == '^' || c == '$' ||
+        (c == '\\' && (peek(1) == 'b' || peek(1) == 'B'))) {
+      Op op = c == '^'         ? Op::kTextStart
+              : c == '$'       ? Op::kTextEnd
               : peek(1) == 'b' ? Op::kWordBoundary
-                                : Op::kNotWordBoundary;
+                               : Op::kNotWordBoundary;
       position_ += c == '\\' ? 2 : 1;
       return emit({op, 0, 0, 0}) && noQuantifier();
     }
@@ -309,7 +333,9 @@ class RegexProgram::Compiler {
                                     : min * n + (max - min) * (n + 1);
     if (!room(total - n)) return false;
     code().resize(start);
-    auto copy = [&] { code().insert(code().end(), piece.begin(), piece.end()); };
+    auto copy = [&] {
+      code().insert(code().end(), piece.begin(), piece.end());
+    };
     if (max == -1 && min == 0) {
       code().push_back(jumpBy(Op::kSplit, static_cast<int>(n + 2)));
       copy();
@@ -390,21 +416,31 @@ class RegexProgram::Compiler {
     const unsigned char c = peek();
     ++position_;
     *byte = -1;
+    // Letters that stand for control characters, each followed by its byte.
+    static const char kControlEscapes[] = "t\tn\nr\rv\vf\f";
+    for (const char* entry = kControlEscapes; *entry != '\0'; entry += 2) {
+      if (c == static_cast<unsigned char>(entry[0])) {
+        *byte = static_cast<unsigned char>(entry[1]);
+        return true;
+      }
+    }
     switch (c) {
-      case 'd': case 'D': case 'w': case 'W': case 's': case 'S':
+      case 'd':
+      case 'D':
+      case 'w':
+      case 'W':
+      case 's':
+      case 'S': {
+        const unsigned char kind = lowerCase(c);
         for (int b = 0; b < 256; ++b) {
           const unsigned char u = static_cast<unsigned char>(b);
-          const bool in = lowerCase(c) == 'd'   ? isDigit(u)
-                          : lowerCase(c) == 'w' ? isWordByte(u)
-                                                : (u == ' ' || (u >= '\t' && u <= '\r'));
+          const bool in = kind == 'd'   ? isDigit(u)
+                          : kind == 'w' ? isWordByte(u)
+                                        : isSpaceByte(u);
           if (in != (c < 'a')) set->add(u);  // upper case: the complement
         }
         return true;
-      case 't': *byte = '\t'; return true;
-      case 'n': *byte = '\n'; return true;
-      case 'r': *byte = '\r'; return true;
-      case 'v': *byte = '\v'; return true;
-      case 'f': *byte = '\f'; return true;
+      }
       case '0':
         if (isDigit(peek())) return refuse("unsupported escape");
         *byte = 0;
@@ -458,7 +494,9 @@ class RegexProgram::Compiler {
       } else if (low > high) {
         return refuse("character class range out of order");
       } else {
-        for (int b = low; b <= high; ++b) set.add(static_cast<unsigned char>(b));
+        for (int b = low; b <= high; ++b) {
+          set.add(static_cast<unsigned char>(b));
+        }
       }
     }
     ++position_;  // the ']'
@@ -551,18 +589,12 @@ class RegexProgram::Compiler {
               reachesWithoutStart = true;
             }
             break;
-          case Op::kSplit:
-            reach(pc + 1);
-            reach(pc + instruction.operand);
-            break;
-          case Op::kJump:
-            reach(pc + instruction.operand);
-            break;
-          case Op::kTextStart:
-            if (throughStart) reach(pc + 1);
-            break;
           default:
-            reach(pc + 1);
+            // Any assertion may hold at some position but '^', which is
+            // followed only on the first walk.
+            forEachSuccessor(instruction, pc,
+                             throughStart || instruction.op != Op::kTextStart,
+                             reach);
         }
       }
     }
@@ -628,10 +660,19 @@ class RegexProgram::Search {
     return position;
   }
 
-  bool atWordBoundary(int position) const {
-    const bool before = position > 0 && isWordByte(text_[position - 1]);
-    const bool after = position < length_ && isWordByte(text_[position]);
-    return before != after;
+  // Whether the assertion `op` holds at `position`.
+  bool holds(Op op, int position) const {
+    switch (op) {
+      case Op::kTextStart:
+        return position == 0;
+      case Op::kTextEnd:
+        return position == length_;
+      default: {
+        const bool before = position > 0 && isWordByte(text_[position - 1]);
+        const bool after = position < length_ && isWordByte(text_[position]);
+        return (before != after) == (op == Op::kWordBoundary);
+      }
+    }
   }
 
   // Moves every thread of current_ that accepts the byte at `position` on to
@@ -685,25 +726,9 @@ class RegexProgram::Search {
           break;
         case Op::kMatch:
           return true;
-        case Op::kSplit:
-          reach(pc + 1);
-          reach(pc + instruction.operand);
-          break;
-        case Op::kJump:
-          reach(pc + instruction.operand);
-          break;
-        case Op::kTextStart:
-          if (position == 0) reach(pc + 1);
-          break;
-        case Op::kTextEnd:
-          if (position == length_) reach(pc + 1);
-          break;
-        case Op::kWordBoundary:
-          if (atWordBoundary(position)) reach(pc + 1);
-          break;
-        case Op::kNotWordBoundary:
-          if (!atWordBoundary(position)) reach(pc + 1);
-          break;
+        default:
+          forEachSuccessor(instruction, pc, holds(instruction.op, position),
+                           reach);
       }
     }
     return false;
@@ -732,7 +757,8 @@ bool RegexProgram::compile(const char* pattern, int length, bool matchCase,
     return false;
   }
   RegexProgram compiled;
-  const char* reason = Compiler(pattern, length, matchCase, &compiled).compile();
+  const char* reason =
+      Compiler(pattern, length, matchCase, &compiled).compile();
   if (reason != nullptr) {
     *refusal = reason;
     return false;

@@ -108,7 +108,9 @@ class RegexProgram {
     bool has(unsigned char byte) const {
       return (words[byte >> 6] >> (byte & 63)) & 1;
     }
-    void add(unsigned char byte) { words[byte >> 6] |= uint64_t{1} << (byte & 63); }
+    void add(unsigned char byte) {
+      words[byte >> 6] |= uint64_t{1} << (byte & 63);
+    }
     bool operator==(const ByteSet& other) const;
   };
 
@@ -134,6 +136,13 @@ class RegexProgram {
     int16_t operand;          // kClass: class index; kSplit, kJump: target
   };
 
+  // Calls reach(target) for each instruction that `instruction`, at `pc`,
+  // goes on to without consuming: both of a split, the target of a jump, the
+  // next one after an assertion when assertionHolds. Not for kByte, kClass
+  // and kMatch.
+  template <typename Reach>
+  static void forEachSuccessor(const Instruction& instruction, int pc,
+                               bool assertionHolds, Reach reach);
   // For kByte and kClass instructions.
   bool accepts(const Instruction& instruction, unsigned char byte) const;
   bool containsRequired(const unsigned char* text, int length) const;
