@@ -138,9 +138,9 @@ bool RegexProgram::ByteSet::operator==(const ByteSet& other) const {
   return std::equal(words, words + 4, other.words);
 }
 
-template <typename Reach>
+template <typename Holds, typename Reach>
 void RegexProgram::forEachSuccessor(const Instruction& instruction, int pc,
-                                    bool assertionHolds, Reach reach) {
+                                    Holds holds, Reach reach) {
   switch (instruction.op) {
     case Op::kSplit:
       reach(pc + 1);
@@ -150,7 +150,7 @@ void RegexProgram::forEachSuccessor(const Instruction& instruction, int pc,
       reach(pc + instruction.operand);
       break;
     default:
-      if (assertionHolds) reach(pc + 1);
+      if (holds(instruction.op)) reach(pc + 1);
   }
 }
 
@@ -321,7 +321,7 @@ class RegexProgram::Compiler {
   }
 
   // Rewrites the piece [start, size()) as `min` to `max` copies of itself:
-  //   x*      split(+1, end); x; jump(split)
+  //   x*      jump(split); x; split(+1, x)  (one step from x back to x)
   //   x{m,}   x ... x; split(+1, last x)
   //   x{m,n}  x ... x (m times); then n - m times: split(+1, +|x|+1); x
   bool repeat(int start, int min, int max) {
@@ -337,9 +337,9 @@ class RegexProgram::Compiler {
       code().insert(code().end(), piece.begin(), piece.end());
     };
     if (max == -1 && min == 0) {
-      code().push_back(jumpBy(Op::kSplit, static_cast<int>(n + 2)));
+      code().push_back(jumpBy(Op::kJump, static_cast<int>(n + 1)));
       copy();
-      code().push_back(jumpBy(Op::kJump, static_cast<int>(-(n + 1))));
+      code().push_back(jumpBy(Op::kSplit, static_cast<int>(-n)));
       return true;
     }
     for (int i = 0; i < min; ++i) copy();
@@ -592,9 +592,10 @@ class RegexProgram::Compiler {
           default:
             // Any assertion may hold at some position but '^', which is
             // followed only on the first walk.
-            forEachSuccessor(instruction, pc,
-                             throughStart || instruction.op != Op::kTextStart,
-                             reach);
+            forEachSuccessor(
+                instruction, pc,
+                [&](Op op) { return throughStart || op != Op::kTextStart; },
+                reach);
         }
       }
     }
@@ -700,36 +701,25 @@ class RegexProgram::Search {
   // Adds to `threads` the consuming instructions reachable from `pc` at
   // `position` without consuming; true when the match is reachable.
   bool follow(int pc, int position, uint64_t* threads, int* live) {
-    if (has(visited_, pc)) return false;
-    set(visited_, pc);
-    if (code_[pc].op <= Op::kClass) {  // the common case: a byte comes next
-      set(threads, pc);
-      ++*live;
-      return false;
-    }
     int pending = 0;
-    stack_[pending++] = static_cast<uint16_t>(pc);
+    // Consuming instructions become threads at once; the others wait on the
+    // stack for their successors to be followed.
     auto reach = [&](int target) {
-      if (!has(visited_, target)) {
-        set(visited_, target);
+      if (has(visited_, target)) return;
+      set(visited_, target);
+      if (code_[target].op <= Op::kClass) {
+        set(threads, target);
+        ++*live;
+      } else {
         stack_[pending++] = static_cast<uint16_t>(target);
       }
     };
+    auto holdsHere = [&](Op op) { return holds(op, position); };
+    reach(pc);
     while (pending > 0) {
-      pc = stack_[--pending];
-      const Instruction& instruction = code_[pc];
-      switch (instruction.op) {
-        case Op::kByte:
-        case Op::kClass:
-          set(threads, pc);
-          ++*live;
-          break;
-        case Op::kMatch:
-          return true;
-        default:
-          forEachSuccessor(instruction, pc, holds(instruction.op, position),
-                           reach);
-      }
+      const int at = stack_[--pending];
+      if (code_[at].op == Op::kMatch) return true;
+      forEachSuccessor(code_[at], at, holdsHere, reach);
     }
     return false;
   }

@@ -138,11 +138,11 @@ class RegexProgram {
 
   // Calls reach(target) for each instruction that `instruction`, at `pc`,
   // goes on to without consuming: both of a split, the target of a jump, the
-  // next one after an assertion when assertionHolds. Not for kByte, kClass
-  // and kMatch.
-  template <typename Reach>
+  // next one after an assertion when holds(op). Not for kByte, kClass and
+  // kMatch.
+  template <typename Holds, typename Reach>
   static void forEachSuccessor(const Instruction& instruction, int pc,
-                               bool assertionHolds, Reach reach);
+                               Holds holds, Reach reach);
   // For kByte and kClass instructions.
   bool accepts(const Instruction& instruction, unsigned char byte) const;
   bool containsRequired(const unsigned char* text, int length) const;
