@@ -40,8 +40,8 @@ namespace tessul {
 // at most a few steps per instruction and text byte.
 //
 // Threads: a program is immutable once compiled. search() keeps its scratch
-// on the caller's stack, so any number of threads may search one program at
-// once.
+// (under 10 KB, sized by kMaxInstructions) on the caller's stack, so any
+// number of threads may search one program at once.
 class RegexProgram {
  public:
   static constexpr int kMaxInstructions = 4096;
