@@ -1,8 +1,8 @@
 // Micro-benchmarks of the pieces request matching spends its time in: the
 // rolling hash over a URL's windows, the fingerprint Bloom filter, the host
-// sets, single rules, and the line parser. The corpus-based ones use the
-// engine built from the bundled lists and the URLs of the request logs in
-// data/, one URL per iteration in log order.
+// sets, single rules, the line parser and regex rules. The corpus-based ones
+// use the engine built from the bundled lists and the URLs of the request
+// logs in data/, one URL per iteration in log order.
 //
 //   micro_bench [Google Benchmark flags, e.g. --benchmark_filter=Host]
 
@@ -17,9 +17,11 @@
 #include "filter/filter.h"
 #include "filter/filter_parser.h"
 #include "filter/public_suffix.h"
+#include "filter/regex_program.h"
 #include "filter/url_text.h"
 #include "hashing/bloom_filter.h"
 #include "hashing/hash_fn.h"
+#include "regex_rules.h"
 #include "test_support.h"
 
 namespace tessul {
@@ -320,6 +322,101 @@ void BM_ParseFilter(benchmark::State& state, const char* line) {
   }
 }
 
+// ---------------------------------------------------------------------------
+// Regex rules, compiled into automata searched in time linear in the URL.
+
+RegexProgram compiledRegex(const std::string& pattern) {
+  RegexProgram program;
+  const char* refusal = nullptr;
+  RegexProgram::compile(pattern.data(), static_cast<int>(pattern.size()), false,
+                        &program, &refusal);
+  return program;
+}
+
+// The bundled lists' regex rules, all compiled; heap bytes as a counter.
+void BM_RegexCompileBundled(benchmark::State& state) {
+  const std::vector<std::string> bodies = testing::bundledRegexBodies();
+  size_t heapBytes = 0;
+  for (auto _ : state) {
+    heapBytes = 0;
+    for (const std::string& body : bodies) {
+      heapBytes += compiledRegex(body).heapBytes();
+    }
+    benchmark::DoNotOptimize(heapBytes);
+  }
+  state.SetItemsProcessed(state.iterations() * bodies.size());
+  state.counters["rules"] = static_cast<double>(bodies.size());
+  state.counters["heapBytes"] = static_cast<double>(heapBytes);
+}
+BENCHMARK(BM_RegexCompileBundled);
+
+// Every regex rule of the bundled lists against every URL of both logs, as
+// if none were ruled out by its options or domains first: the time per URL
+// for all of them.
+void BM_RegexSearchBundled(benchmark::State& state) {
+  std::vector<RegexProgram> programs;
+  for (const std::string& body : testing::bundledRegexBodies()) {
+    programs.push_back(compiledRegex(body));
+  }
+  auto matched = [&](const Request& r) {
+    int count = 0;
+    for (const RegexProgram& program : programs) {
+      count += program.search(r.url.data(), static_cast<int>(r.url.size()));
+    }
+    return count;
+  };
+  cycle(state, data().all,
+        [&](const Request& r) { benchmark::DoNotOptimize(matched(r)); });
+  state.counters["matched"] =
+      shareOf(data().all, [&](const Request& r) { return matched(r) > 0; });
+}
+BENCHMARK(BM_RegexSearchBundled);
+
+struct RegexCase {
+  const char* name;
+  const char* pattern;
+  std::string text;
+  bool expected;
+};
+
+const RegexCase kRegexCases[] = {
+    // The pattern that hangs a backtracking matcher: 10,000 letters a, which
+    // lack the 'b' that every match needs.
+    {"pathological", "(a+)+b", std::string(10000, 'a'), false},
+    // The same text after a 'b', so that the automaton runs over all of it.
+    {"pathological/automaton", "(a+)+b", "b" + std::string(10000, 'a'), false},
+    // Real rules on a URL of the median length of the page loads (70).
+    {"invoke/miss", "\\/[0-9a-f]{32}\\/invoke\\.js",
+     "https://assets.msn.cn/bundles/v1/bingHomepage/latest/vendors.704c9652.js",
+     false},
+    {"tld-list/miss",
+     "^https?:\\/\\/.*\\.(club|bid|biz|xyz|site|pro|info|online|icu|monster|"
+     "buzz|website|biz|re|casa|top|one|space|network|live|systems|ml|world|"
+     "life|co)\\/.*",
+     "https://assets.msn.cn/bundles/v1/bingHomepage/latest/vendors.704c9652.js",
+     false},
+    {"tld-list/hit",
+     "^https?:\\/\\/.*\\.(club|bid|biz|xyz|site|pro|info|online|icu|monster|"
+     "buzz|website|biz|re|casa|top|one|space|network|live|systems|ml|world|"
+     "life|co)\\/.*",
+     "https://cdn.popunder-ads.xyz/bundles/v1/latest/vendors.704c9652d7ff.js",
+     true},
+    {"ip-prefix/miss", "(https?:\\/\\/)104\\.154\\..{100,}",
+     "https://assets.msn.cn/bundles/v1/bingHomepage/latest/vendors.704c9652.js",
+     false},
+};
+
+void BM_RegexSearch(benchmark::State& state, const RegexCase* c) {
+  const RegexProgram program = compiledRegex(c->pattern);
+  auto search = [&] {
+    return program.search(c->text.data(), static_cast<int>(c->text.size()));
+  };
+  if (search() != c->expected) return state.SkipWithError("unexpected answer");
+  for (auto _ : state) benchmark::DoNotOptimize(search());
+  state.counters["instructions"] = program.instructionCount();
+  state.counters["heapBytes"] = static_cast<double>(program.heapBytes());
+}
+
 void registerCaseBenchmarks() {
   const std::pair<const char*, std::vector<Request> Data::*> logs[] = {
       {"pageloads", &Data::pageloads}, {"peer-dev", &Data::peerDev}};
@@ -343,6 +440,10 @@ void registerCaseBenchmarks() {
   for (const auto& [name, line] : kOtherLines) {
     benchmark::RegisterBenchmark(
         (std::string("BM_ParseFilter/") + name).c_str(), BM_ParseFilter, line);
+  }
+  for (const RegexCase& c : kRegexCases) {
+    benchmark::RegisterBenchmark(
+        (std::string("BM_RegexSearch/") + c.name).c_str(), BM_RegexSearch, &c);
   }
 }
 
