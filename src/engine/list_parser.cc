@@ -3,6 +3,7 @@
 // pass files each rule. Both passes file a rule by its class (classifyRule,
 // which parseFilter returns), through the store table.
 
+#include "engine/engine_internals.h"
 #include "engine/rule_stores.h"
 #include "engine/tessul_client.h"
 #include "filter/domain_list.h"
@@ -119,7 +120,7 @@ bool TessulClient::parse(const char* input, bool preserveRules) {
 // than walking every set again after the parse.
 void TessulClient::fileRules(const char* input, bool preserveRules, int* fill) {
   for (const SideStores& side : kSides) {
-    HostPresence& presence = lookupsOf(side.side).hostPresence;
+    HostPresence& presence = internals_->lookupsOf(side.side).hostPresence;
     if (!presence.describes(this->*side.hostSet.member)) {
       presence.build(this->*side.hostSet.member);
     }
@@ -135,7 +136,7 @@ void TessulClient::fileRules(const char* input, bool preserveRules, int* fill) {
         this->*exception.fingerprintBloom.member, this->*block.hostSet.member,
         this->*exception.hostSet.member, &selectors, preserveRules);
     if (kind.place == RulePlace::kHostOnly) {
-      lookupsOf(kind.side).hostPresence.add(rule);
+      internals_->lookupsOf(kind.side).hostPresence.add(rule);
       return;
     }
     const int store = ruleStoreOf(kind);
@@ -147,7 +148,7 @@ void TessulClient::fileRules(const char* input, bool preserveRules, int* fill) {
     (this->*kRuleStores[store].rules.member)[fill[store]++].swapData(&rule);
   });
   for (const SideStores& side : kSides) {
-    lookupsOf(side.side).hostPresence.settle();
+    internals_->lookupsOf(side.side).hostPresence.settle();
   }
 }
 

@@ -1,18 +1,23 @@
 // Filter: the in-memory form of one line of a filter list, with the bit sets
 // that describe a rule's kind (FilterType) and its options (FilterOption).
 // FilterOption also describes requests: their resource type and party.
+//
+// Part of the library's interface: callers read the rules that
+// TessulClient::matches reports.
 #ifndef TESSUL_FILTER_FILTER_H_
 #define TESSUL_FILTER_FILTER_H_
 
 #include <cstdint>
 #include <type_traits>
 
-#include "hashing/hash_set.h"
-#include "hashing/set_elements.h"
+#include "tessul_export.h"
 
 namespace tessul {
 
 class BloomFilter;
+struct ContextDomain;
+template <typename T>
+class HashSet;
 
 enum FilterType : uint32_t {
   TypeNone = 0,  // a plain blocking URL rule
@@ -112,6 +117,10 @@ static_assert(kRestrictingMask == 0xF3FD9FFF);
 //
 // Not thread-safe: matching stores the measured pattern length and builds the
 // domain sets on first use.
+//
+// Callers of the shared library read the fields, copy and destroy rules;
+// the other member functions serve the library's own code (the parser,
+// matching, the image) and are not exported from it.
 class Filter {
  public:
   // An empty owning filter, ready for the parser.
@@ -126,9 +135,9 @@ class Filter {
          int tagLen);
   // A borrowed source is shared, an owning one deep-copied. The copy starts
   // without domain sets and knows its pattern and anchor host lengths.
-  Filter(const Filter& other);
+  TESSUL_EXPORT Filter(const Filter& other);
   Filter& operator=(const Filter&) = delete;
-  ~Filter();
+  TESSUL_EXPORT ~Filter();
 
   // Exchanges every field except isBorrowed, which both keep. Moves parsed
   // rules into rule arrays without copying their texts.

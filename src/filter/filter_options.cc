@@ -9,7 +9,9 @@
 #include "filter/list_lines.h"
 #include "filter/option_keywords.h"
 #include "filter/unknown_options.h"
+#include "hashing/hash_set.h"
 #include "hashing/owned_text.h"
+#include "hashing/set_elements.h"
 
 namespace tessul {
 
