@@ -7,8 +7,8 @@
 #                                       (-Djava.library.path=lib/tessul/jni)
 #   include/tessul/                     the C++ interface, included as
 #                                       "engine/tessul_client.h": that
-#                                       header, filter/filter.h and
-#                                       tessul_export.h
+#                                       header, filter/filter.h,
+#                                       tessul_export.h, tessul_version.h
 #   lib/cmake/tessul/                   the package: find_package(tessul)
 #                                       gives the target tessul::tessul
 #   share/tessul/easylist.txt, easyprivacy.txt, README.md
@@ -37,6 +37,8 @@ foreach(header IN LISTS TESSUL_PUBLIC_HEADERS)
   install(FILES ${PROJECT_SOURCE_DIR}/src/${header}
     DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/tessul/${directory})
 endforeach()
+install(FILES ${TESSUL_GENERATED_HEADERS}
+  DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/tessul)
 
 install(FILES
   ${TESSUL_DATA_DIR}/easylist.txt

@@ -811,6 +811,7 @@ TEST_F(CliTest, BadUsageShowsTheUsageLine) {
       {"compile", "-o", "x.img", "extra"},
       {"info"},
       {"info", "a.img", "b.img"},
+      {"version", "extra"},
   };
   for (const std::vector<std::string>& args : kCases) {
     SCOPED_TRACE(args.empty() ? "(none)" : args[0]);
@@ -828,6 +829,15 @@ TEST_F(CliTest, BadUsageShowsTheUsageLine) {
   }
 }
 
+TEST_F(CliTest, VersionIsTheProjectVersion) {
+  for (const char* command : {"--version", "version"}) {
+    const Outcome result = run({command});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out, std::string("tessul ") + TESSUL_VERSION + "\n");
+    EXPECT_EQ(result.err, "");
+  }
+}
+
 TEST_F(CliTest, HelpEverywhere) {
   const struct {
     std::vector<std::string> args;
@@ -839,6 +849,7 @@ TEST_F(CliTest, HelpEverywhere) {
       {{"check", "https://a.test/", "-h"}, "usage: tessul check"},
       {{"compile", "--help"}, "usage: tessul compile"},
       {{"info", "--help"}, "usage: tessul info"},
+      {{"version", "--help"}, "usage: tessul version"},
   };
   for (const auto& c : kCases) {
     const Outcome result = run(c.args);

@@ -21,6 +21,7 @@ set(cxx_interface
   "tessul::TessulClient::enableBadFingerprintDetection"
   "tessul::Filter::Filter\\(tessul::Filter const&\\)"
   "tessul::Filter::~Filter"
+  "tessul::version"
 )
 set(jni_interface "JNI_OnLoad" "Java_com_velmora_tessul_TessulClient_[a-zA-Z]+")
 

@@ -12,8 +12,8 @@
 //                                 &exception);
 //   if (rule != nullptr) std::puts(rule->pattern);
 //
-// This header and filter/filter.h (the rules and the option bits) are the
-// library's interface for C++ programs.
+// This header, filter/filter.h (the rules and the option bits) and
+// tessul_version.h are the library's interface for C++ programs.
 //
 // Threads: an engine has no locks. Every call on one engine, matches()
 // included (it keeps statistics and scratch space), must be serialised by
@@ -38,6 +38,7 @@
 
 #include "filter/filter.h"
 #include "tessul_export.h"
+#include "tessul_version.h"
 
 namespace tessul {
 

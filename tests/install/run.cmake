@@ -3,7 +3,8 @@
 # against it and runs it (it must not need liblog or a JVM), and runs the
 # installed program on its installed lists.
 #
-#   cmake -DBUILD_DIR=... -DSOURCE_DIR=... -DWORK_DIR=... -P run.cmake
+#   cmake -DBUILD_DIR=... -DSOURCE_DIR=... -DWORK_DIR=... -DVERSION=...
+#         -P run.cmake
 
 # Runs a command that must succeed; its standard output is left in `output`,
 # its standard error in `errors`.
@@ -29,9 +30,10 @@ run_checked(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix})
 
 foreach(installed
     bin/tessul
-    lib/libtessul.so lib/libtessul.so.0
+    lib/libtessul.so lib/libtessul.so.0 lib/libtessul.so.${VERSION}
     lib/tessul/jni/libtessul.so
     lib/cmake/tessul/tessulConfig.cmake
+    lib/cmake/tessul/tessulConfigVersion.cmake
     share/tessul/easylist.txt share/tessul/easyprivacy.txt
     share/tessul/README.md
     share/tessul/java/com/velmora/tessul/TessulClient.java)
@@ -44,8 +46,15 @@ endforeach()
 file(GLOB_RECURSE headers RELATIVE ${prefix}/include ${prefix}/include/*)
 list(SORT headers)
 expect_equal("${headers}"
-  "tessul/engine/tessul_client.h;tessul/filter/filter.h;tessul/tessul_export.h"
+  "tessul/engine/tessul_client.h;tessul/filter/filter.h;tessul/tessul_export.h;tessul/tessul_version.h"
   "the installed headers")
+
+# The package's version file gives the project's version.
+file(READ ${prefix}/lib/cmake/tessul/tessulConfigVersion.cmake version_file)
+string(FIND "${version_file}" "set(PACKAGE_VERSION \"${VERSION}\")" at)
+if(at EQUAL -1)
+  message(FATAL_ERROR "tessulConfigVersion.cmake does not give ${VERSION}")
+endif()
 
 # The README's C++ example is this directory's main.cc, word for word.
 file(READ ${SOURCE_DIR}/README.md readme)
@@ -56,7 +65,8 @@ if(at EQUAL -1)
 endif()
 
 run_checked(${CMAKE_COMMAND} -S ${CMAKE_CURRENT_LIST_DIR} -B ${WORK_DIR}/app
-            -DCMAKE_PREFIX_PATH=${prefix} -DCMAKE_BUILD_TYPE=Release)
+            -DCMAKE_PREFIX_PATH=${prefix} -DCMAKE_BUILD_TYPE=Release
+            -DEXPECTED_VERSION=${VERSION})
 run_checked(${CMAKE_COMMAND} --build ${WORK_DIR}/app)
 run_checked(${WORK_DIR}/app/app)
 expect_equal("${output}"
@@ -86,3 +96,5 @@ run_checked(${prefix}/bin/tessul check https://installed-lists.test/x)
 expect_equal("${output}"
   "block\thttps://installed-lists.test/x\t||installed-lists.test^\t\n"
   "the installed program")
+run_checked(${prefix}/bin/tessul --version)
+expect_equal("${output}" "tessul ${VERSION}\n" "tessul --version")
