@@ -286,9 +286,9 @@ inside a field are written as \t, \n and \r.
 
 Without --list and --image the bundled EasyList and EasyPrivacy are used.
 Everything but the answers goes to standard error: notes on your lists
-(rule options the engine does not know), the statistics, and with
---requests a summary (requests, blocked, time) and, on a terminal, a
-progress line.
+as FILE:LINE: message (rules dropped for an option the engine does not
+know), the statistics, and with --requests a summary (requests, blocked,
+time) and, on a terminal, a progress line.
 )";
     case Command::kCompile:
       return usageLine(command) + R"(

@@ -444,19 +444,24 @@ TEST_F(CliTest, SeveralListsAddUpInOneEngine) {
                 std::string(kGtmUrl) + "\t\t\n");  // no bundled lists
 }
 
-TEST_F(CliTest, NotesOnUnknownRuleOptionsGoToStandardErrorOnce) {
-  const std::string list =
-      file("list.txt",
-           "||a.test^$frobnicate\n||b.test^$frobnicate,third-party\n"
+// Every note names its list and line; a line ending in "\r\n" ends two.
+TEST_F(CliTest, NotesOnTheUsersListsGoToStandardErrorWithTheirLines) {
+  const std::string first =
+      file("first.txt",
+           "||a.test^$frobnicate\r\n||b.test^$frobnicate,third-party\n"
            "||c.test^\n");
-  const Outcome result =
-      run({"check", "--list", list, "https://a.test/", "https://c.test/"});
+  const std::string second = file("second.txt", "! x\n||d.test^$~zz,yy\n");
+  const Outcome result = run({"check", "--list", first, "--list", second,
+                              "https://a.test/", "https://c.test/"});
   EXPECT_EQ(result.status, 0);
   // A rule with an unknown option is dropped.
   EXPECT_EQ(
       result.out,
       "allow\thttps://a.test/\t\t\nblock\thttps://c.test/\t||c.test^\t\n");
-  EXPECT_EQ(result.err, "Unrecognized filter option: frobnicate\n");
+  EXPECT_EQ(result.err, first + ":1: unrecognised option 'frobnicate'\n" +
+                            first + ":3: unrecognised option 'frobnicate'\n" +
+                            second + ":2: unrecognised option 'zz'\n" +
+                            second + ":2: unrecognised option 'yy'\n");
 }
 
 TEST_F(CliTest, FieldsKeepTheirBytesButNeverBreakTheTabSeparatedFormat) {

@@ -10,6 +10,7 @@ set(cxx_interface
   "tessul::TessulClient::TessulClient"
   "tessul::TessulClient::~TessulClient"
   "tessul::TessulClient::parse"
+  "tessul::TessulClient::setNoteSink"
   "tessul::TessulClient::matches"
   "tessul::TessulClient::findMatchingFilters"
   "tessul::TessulClient::serialize"

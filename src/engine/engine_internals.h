@@ -1,6 +1,6 @@
 // What a TessulClient keeps beside its stores, out of its public header:
 // what matching derives from the stores (rule indexes and host presence
-// bits) and the scratch space of matches(); and the steps
+// bits), the scratch space of matches(), and the note sink; and the steps
 // of parsing and matching that the tests also take one by one.
 #ifndef TESSUL_ENGINE_ENGINE_INTERNALS_H_
 #define TESSUL_ENGINE_ENGINE_INTERNALS_H_
@@ -61,6 +61,7 @@ struct TessulClient::Internals {
   // Scratch of matches(): the positions of candidate rules, reserved once so
   // that matching allocates nothing.
   std::vector<int> candidates;
+  NoteSink noteSink;  // empty: the process-wide report on standard output
 };
 
 static_assert(TessulClient::kFingerprintSize == kFingerprintSize);

@@ -1,6 +1,7 @@
 #include "engine/tessul_client.h"
 
 #include <string_view>
+#include <utility>
 
 #include "engine/engine_internals.h"
 #include "engine/rule_stores.h"
@@ -54,6 +55,10 @@ void TessulClient::clear() {
     this->*side.hostSetSkips = 0;
     this->*side.bloomFalseHits = 0;
   }
+}
+
+void TessulClient::setNoteSink(NoteSink sink) {
+  internals_->noteSink = std::move(sink);
 }
 
 bool TessulClient::getFingerprint(char* output, const char* input) {

@@ -19,9 +19,10 @@
 // included (it keeps statistics and scratch space), must be serialised by
 // the caller. Separate engines may be used on separate threads at once.
 //
-// Errors: parsing never fails; a rule the engine cannot honour is dropped.
-// Loading a damaged image returns false. Nothing throws except allocation
-// failures (std::bad_alloc).
+// Errors: parsing never fails; a rule the engine cannot honour is dropped,
+// and a note says why (setNoteSink). Loading a damaged image returns false.
+// Nothing throws except allocation failures (std::bad_alloc), and the note
+// sink, whose exceptions pass through parse().
 //
 // Ownership: the engine copies the list text it keeps. Rules loaded from an
 // image point into the image bytes, which the caller keeps alive (see
@@ -35,6 +36,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <string_view>
 
 #include "filter/filter.h"
 #include "tessul_export.h"
@@ -53,6 +55,14 @@ class HashSet;
 enum class RuleSide : uint8_t;
 struct RuleStore;
 
+// Receives the notes that parse() has about the lines of a list: `line` is
+// the line's number in the text given to parse() (from 1; a line ends at a
+// line feed or a carriage return, so "\r\n" ends two lines), `message` says
+// what became of the line, e.g. "unrecognised option 'frobnicate'" for a
+// rule that was dropped for an option no keyword names. `message` is valid
+// only during the call.
+using NoteSink = std::function<void(int line, std::string_view message)>;
+
 class TessulClient {
  public:
   // Bytes of a fingerprint: a run of literal pattern text.
@@ -69,6 +79,16 @@ class TessulClient {
   // `preserveRules`, each rule keeps its line in Filter::sourceText. Rules
   // with options the engine cannot honour are dropped. Always returns true.
   TESSUL_EXPORT bool parse(const char* input, bool preserveRules = false);
+
+  // Where the notes of later parse() calls go; they are made on the thread
+  // that calls parse(), one call of `sink` per note. A sink shared by
+  // engines on several threads must be safe to call from each of them.
+  //
+  // Without a sink (the default, or an empty one), the engine writes the
+  // line "Unrecognized filter option: " and the option to standard output
+  // the first time any engine of the process meets that option, and says
+  // nothing of it again.
+  TESSUL_EXPORT void setNoteSink(NoteSink sink);
 
   // Whether the request is to be blocked: a blocking rule matches and no
   // exception rule does. `input` is the request's URL (NUL-terminated).
@@ -108,7 +128,7 @@ class TessulClient {
   // use only on images this library wrote and nobody could have changed.
   TESSUL_EXPORT bool deserialize(char* image);
 
-  // Releases every rule and store; tags stay.
+  // Releases every rule and store; tags and the note sink stay.
   TESSUL_EXPORT void clear();
 
   // Rules with a tag= option take part in matching only while their tag is
@@ -252,7 +272,7 @@ class TessulClient {
   void fileRules(const char* input, bool preserveRules, int* fill);
 
   // What matching derives from the stores (rule indexes, host presence
-  // bits) and its scratch space.
+  // bits), its scratch space, and the note sink.
   const std::unique_ptr<Internals> internals_;
 };
 

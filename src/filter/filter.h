@@ -15,6 +15,7 @@
 namespace tessul {
 
 class BloomFilter;
+class RuleNotes;
 struct ContextDomain;
 template <typename T>
 class HashSet;
@@ -158,9 +159,10 @@ class Filter {
   bool hasUnsupportedOptions() const;
 
   // Option parsing (filter_options.cc). `text` runs to the first NUL, line
-  // feed or carriage return.
-  void parseOptions(const char* text);
-  void parseOption(const char* text, int length);
+  // feed or carriage return. Options that no keyword names are told to
+  // `notes`, when given.
+  void parseOptions(const char* text, RuleNotes* notes = nullptr);
+  void parseOption(const char* text, int length, RuleNotes* notes = nullptr);
   void parseDomains(const char* text);
 
   // Whether the rule matches a request (filter_matching.cc). `inputHost`
