@@ -266,9 +266,10 @@ std::string helpText(Command command) {
 
 Decides for each request whether it is blocked and prints one line for it:
   block|allow <TAB> url <TAB> blocking rule <TAB> exception rule
-A rule is shown as its line in the list, or as its pattern when it comes
-from an image; a field is empty when no rule applies. Tabs and line breaks
-inside a field are written as \t, \n and \r.
+A rule is shown as its line in the list; a rule from an image, which keeps
+no line, is written as the list would have it. A field is empty when no
+rule applies. Tabs and line breaks inside a field are written as \t, \n
+and \r.
 
   --list FILE      parse a filter list (repeatable; the lists add up)
   --image FILE     load an engine image first (see tessul compile)

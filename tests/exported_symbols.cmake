@@ -23,6 +23,7 @@ set(cxx_interface
   "tessul::Filter::Filter\\(tessul::Filter const&\\)"
   "tessul::Filter::~Filter"
   "tessul::version"
+  "tessul::ruleText(\\[abi:cxx11\\])?"
 )
 set(jni_interface "JNI_OnLoad" "Java_com_velmora_tessul_TessulClient_[a-zA-Z]+")
 
@@ -59,9 +60,11 @@ if(outsiders)
                       "${outsiders}")
 endif()
 if(functions GREATER MAX)
-  message(FATAL_ERROR "${LIBRARY} exports ${functions} functions, more than ${MAX}")
+  message(FATAL_ERROR
+          "${LIBRARY} exports ${functions} functions, more than ${MAX}")
 endif()
 if(functions EQUAL 0)
   message(FATAL_ERROR "${LIBRARY} exports no function at all:\n${listing}")
 endif()
-message(STATUS "${LIBRARY}: ${functions} exported functions, all of its interface")
+message(STATUS
+        "${LIBRARY}: ${functions} exported functions, all of its interface")

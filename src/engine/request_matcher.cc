@@ -2,6 +2,7 @@
 // filter, host sets), full rule matching only for what survives them.
 
 #include <cstring>
+#include <vector>
 
 #include "engine/engine_internals.h"
 #include "engine/rule_stores.h"
@@ -250,8 +251,9 @@ bool TessulClient::hasMatchingIndexedRule(const RuleStore& store,
   if (!index.isFor(rules, this->*store.count.member)) {
     return hasMatchingRule(store, request, matchedFilter);
   }
-  index.findCandidates(request.input, request.inputLen, &internals_->candidates);
-  for (int position : internals_->candidates) {
+  std::vector<int>& candidates = internals_->candidates;
+  index.findCandidates(request.input, request.inputLen, &candidates);
+  for (int position : candidates) {
     Filter& rule = rules[position];
     if (ruleApplies(rule, request.input, request.inputLen, request.options,
                     request.contextDomain, nullptr, request.host,

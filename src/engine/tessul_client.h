@@ -10,7 +10,7 @@
 //   bool blocked = engine.matches("https://ads.example/x.js",
 //                                 tessul::OptScript, "news.example", &rule,
 //                                 &exception);
-//   if (rule != nullptr) std::puts(rule->pattern);
+//   if (rule != nullptr) std::puts(tessul::ruleText(*rule).c_str());
 //
 // This header, filter/filter.h (the rules and the option bits) and
 // tessul_version.h are the library's interface for C++ programs.
@@ -97,7 +97,8 @@ class TessulClient {
   // host of the page making the request, or null) is given, the party is
   // worked out from the hosts. When given, `matchedFilter` and
   // `matchedExceptionFilter` receive the rules that decided (or null); they
-  // stay valid until the next parse, deserialize or clear.
+  // stay valid until the next parse, deserialize or clear, and ruleText()
+  // writes them as list text.
   TESSUL_EXPORT bool matches(const char* input, FilterOption contextOptions,
                              const char* contextDomain,
                              Filter** matchedFilter = nullptr,

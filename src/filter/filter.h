@@ -3,11 +3,12 @@
 // FilterOption also describes requests: their resource type and party.
 //
 // Part of the library's interface: callers read the rules that
-// TessulClient::matches reports.
+// TessulClient::matches reports and write them as list text (ruleText).
 #ifndef TESSUL_FILTER_FILTER_H_
 #define TESSUL_FILTER_FILTER_H_
 
 #include <cstdint>
+#include <string>
 #include <type_traits>
 
 #include "tessul_export.h"
@@ -217,6 +218,17 @@ class Filter {
   bool matchesSegments(const char* input, int inputLen,
                        BloomFilter* inputBloomFilter) const;
 };
+
+// The rule as a line of a filter list. A rule that kept its line (parsed
+// with preserveRules) gives that line, without leading blanks; any other
+// (parsed without, or loaded from an engine image) is written from its
+// fields: "@@" for an exception, the anchors "||" or "|", the pattern, a
+// closing "|", and after a '$' its options by their full keywords ('~' for
+// negated ones), "domain=" and "tag="; element hiding as "domains##selector"
+// or "domains#@#selector", HTML rules as "domains$$body", regex rules as
+// "/body/". Parsing the text gives the same rule again. An option that no
+// keyword names is left out: such rules are dropped by the engine.
+TESSUL_EXPORT std::string ruleText(const Filter& rule);
 
 // Marks `count` consecutive filters borrowed, so that destroying them frees
 // no text.
