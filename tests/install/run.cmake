@@ -70,8 +70,12 @@ run_checked(${CMAKE_COMMAND} -S ${CMAKE_CURRENT_LIST_DIR} -B ${WORK_DIR}/app
 run_checked(${CMAKE_COMMAND} --build ${WORK_DIR}/app)
 run_checked(${WORK_DIR}/app/app)
 expect_equal("${output}"
-  "block https://ads.example/banner.js\nallow https://ads.example/allowed/app.js\n"
-  "the example app")
+  "tessul ${VERSION}
+block https://ads.example/banner.js ||ads.example^
+allow https://ads.example/allowed/app.js @@||ads.example/allowed/$script
+" "the example app")
+expect_equal("${errors}" "my-list:3: unrecognised option 'frobnicate'\n"
+             "the example app's notes")
 
 # A C++ program needs neither Android's log nor a JVM: none is among the
 # libraries the app loads, nor among those that the C++ library names.
