@@ -128,8 +128,7 @@ void HostPresence::add(const Filter& rule) {
 // Answers only for the set it describes, as it was when described; for any
 // other set (or none) a rule may be there.
 bool HostPresence::mayHaveRuleFor(const HashSet<Filter>* hostSet,
-                                                const char* host,
-                                                int hostLen) const {
+                                  const char* host, int hostLen) const {
   if (!describes(hostSet)) return true;
   return forEachCandidateDomain(
       host, hostLen, [&](const char*, int, uint64_t hash) {

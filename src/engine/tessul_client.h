@@ -80,14 +80,16 @@ class TessulClient {
   // with options the engine cannot honour are dropped. Always returns true.
   TESSUL_EXPORT bool parse(const char* input, bool preserveRules = false);
 
-  // Where the notes of later parse() calls go; they are made on the thread
-  // that calls parse(), one call of `sink` per note. A sink shared by
-  // engines on several threads must be safe to call from each of them.
+  // Where the notes of later parse() calls go: one call of `sink` per note,
+  // in the order of the lines, on the thread that calls parse(), before
+  // parse() changes the engine. The sink must not call this engine. A sink
+  // shared by engines on several threads must be safe to call from each.
   //
   // Without a sink (the default, or an empty one), the engine writes the
   // line "Unrecognized filter option: " and the option to standard output
   // the first time any engine of the process meets that option, and says
-  // nothing of it again.
+  // nothing of it again; engines on several threads share that record
+  // safely.
   TESSUL_EXPORT void setNoteSink(NoteSink sink);
 
   // Whether the request is to be blocked: a blocking rule matches and no

@@ -290,10 +290,10 @@ JNIEXPORT jobject JNICALL Java_com_velmora_tessul_TessulClient_nativeMatch(
     const bool blocked = holder->client->matches(
         urlChars.get(), static_cast<tessul::FilterOption>(options),
         domainChars.get(), &rule, &exception);
-    jbyteArray ruleText = ruleBytes(env, rule);
+    jbyteArray blockingText = ruleBytes(env, rule);
     jbyteArray exceptionText = ruleBytes(env, exception);
     return env->NewObject(matchClass, matchConstructor,
-                          blocked ? JNI_TRUE : JNI_FALSE, ruleText,
+                          blocked ? JNI_TRUE : JNI_FALSE, blockingText,
                           exceptionText);
   });
 }
