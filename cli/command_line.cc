@@ -22,6 +22,7 @@ constexpr CommandName kCommands[] = {
     {"check", Command::kCheck},
     {"compile", Command::kCompile},
     {"info", Command::kInfo},
+    {"version", Command::kVersion},
 };
 
 // Which commands accept an option: a bit per command.
@@ -29,7 +30,8 @@ enum CommandBits : unsigned {
   kCheckBit = 1,
   kCompileBit = 2,
   kInfoBit = 4,
-  kEveryCommand = kCheckBit | kCompileBit | kInfoBit,
+  kVersionBit = 8,
+  kEveryCommand = kCheckBit | kCompileBit | kInfoBit | kVersionBit,
 };
 
 unsigned commandBit(Command command) {
@@ -37,6 +39,7 @@ unsigned commandBit(Command command) {
     case Command::kCheck: return kCheckBit;
     case Command::kCompile: return kCompileBit;
     case Command::kInfo: return kInfoBit;
+    case Command::kVersion: return kVersionBit;
     case Command::kNone: break;
   }
   return 0;
@@ -186,6 +189,12 @@ void checkCombination(const CommandLine& line) {
         failUsage(line.command, "info takes exactly one IMAGE");
       }
       break;
+    case Command::kVersion:
+      if (!line.operands.empty()) {
+        failUsage(line.command,
+                  "unexpected argument '" + line.operands[0] + "'");
+      }
+      break;
     case Command::kNone: break;
   }
 }
@@ -224,7 +233,10 @@ CommandLine parseCommandLine(int argc, const char* const* argv) {
     line.help = true;
     return line;
   }
-  line.command = findCommand(argv[1]);
+  // --version is the version command, as in most programs.
+  line.command = std::string_view(argv[1]) == "--version"
+                     ? Command::kVersion
+                     : findCommand(argv[1]);
   ArgumentReader(argc, argv, &line).readAll();
   if (!line.help) checkCombination(line);
   return line;
@@ -240,9 +252,10 @@ std::string usageLine(Command command) {
       return "usage: tessul compile [--list FILE]... [--image FILE] "
              "[--keep-cosmetic] -o IMAGE";
     case Command::kInfo: return "usage: tessul info IMAGE";
+    case Command::kVersion: return "usage: tessul version | tessul --version";
     case Command::kNone: break;
   }
-  return "usage: tessul check|compile|info [OPTION]... "
+  return "usage: tessul check|compile|info|version [OPTION]... "
          "(tessul --help for more)";
 }
 
@@ -253,9 +266,10 @@ std::string helpText(Command command) {
 
 Decides for each request whether it is blocked and prints one line for it:
   block|allow <TAB> url <TAB> blocking rule <TAB> exception rule
-A rule is shown as its line in the list, or as its pattern when it comes
-from an image; a field is empty when no rule applies. Tabs and line breaks
-inside a field are written as \t, \n and \r.
+A rule is shown as its line in the list; a rule from an image, which keeps
+no line, is written as the list would have it. A field is empty when no
+rule applies. Tabs and line breaks inside a field are written as \t, \n
+and \r.
 
   --list FILE      parse a filter list (repeatable; the lists add up)
   --image FILE     load an engine image first (see tessul compile)
@@ -273,9 +287,9 @@ inside a field are written as \t, \n and \r.
 
 Without --list and --image the bundled EasyList and EasyPrivacy are used.
 Everything but the answers goes to standard error: notes on your lists
-(rule options the engine does not know), the statistics, and with
---requests a summary (requests, blocked, time) and, on a terminal, a
-progress line.
+as FILE:LINE: message (rules dropped for an option the engine does not
+know), the statistics, and with --requests a summary (requests, blocked,
+time) and, on a terminal, a progress line.
 )";
     case Command::kCompile:
       return usageLine(command) + R"(
@@ -300,6 +314,11 @@ Prints the twenty values of an engine image's header by name, the size of
 each of its sections, and whether it loads. Exits with status 1 when the
 image does not load.
 )";
+    case Command::kVersion:
+      return usageLine(command) + R"(
+
+Prints the version of tessul, e.g. "tessul 1.2.3".
+)";
     case Command::kNone: break;
   }
   return usageLine(command) + R"(
@@ -310,6 +329,7 @@ tessul checks URLs against ad- and tracker-blocking filter lists.
   tessul check --requests FILE  the same for a file of requests
   tessul compile -o IMAGE       write an engine image for apps to load
   tessul info IMAGE             describe an engine image
+  tessul version                print the version (also: tessul --version)
 
 'tessul COMMAND --help' tells more. Exit status: 0 done, 1 failure (a
 missing file, a damaged image, an unknown request type, output that cannot

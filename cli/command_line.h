@@ -11,7 +11,7 @@
 namespace tessul {
 namespace cli {
 
-enum class Command { kNone, kCheck, kCompile, kInfo };
+enum class Command { kNone, kCheck, kCompile, kInfo, kVersion };
 
 struct CommandLine {
   Command command = Command::kNone;

@@ -18,6 +18,9 @@ int runCompile(const CommandLine& line);
 // Describes an engine image on standard output; 1 when it does not load.
 int runInfo(const CommandLine& line);
 
+// Prints the program's version on standard output.
+int runVersion(const CommandLine& line);
+
 }  // namespace cli
 }  // namespace tessul
 

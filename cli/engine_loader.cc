@@ -1,11 +1,9 @@
 #include "cli/engine_loader.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <filesystem>
 #include <string>
+#include <string_view>
 #include <system_error>
 
 #include "cli/cli_error.h"
@@ -18,33 +16,16 @@ namespace {
 
 constexpr const char* kBundledListNames[] = {"easylist.txt", "easyprivacy.txt"};
 
-// While it lives, whatever is written to standard output goes to standard
-// error instead, or nowhere. The rule parser reports each unrecognised
-// option once per process on standard output; those notes are about the
-// lists, not answers, and must not mix with the answers.
-class StdoutDiversion {
- public:
-  explicit StdoutDiversion(bool discard) {
-    fflush(stdout);
-    saved_ = dup(STDOUT_FILENO);
-    if (saved_ < 0) return;
-    const int target =
-        discard ? open("/dev/null", O_WRONLY | O_CLOEXEC) : STDERR_FILENO;
-    if (target >= 0) dup2(target, STDOUT_FILENO);
-    if (discard && target >= 0) close(target);
-  }
-  ~StdoutDiversion() {
-    fflush(stdout);
-    if (saved_ < 0) return;
-    dup2(saved_, STDOUT_FILENO);
-    close(saved_);
-  }
-  StdoutDiversion(const StdoutDiversion&) = delete;
-  StdoutDiversion& operator=(const StdoutDiversion&) = delete;
-
- private:
-  int saved_;
-};
+// Where the notes on one list go: those on the user's lists to standard
+// error as "FILE:LINE: message"; those on the bundled lists, which are
+// known and of no use to the user, nowhere.
+NoteSink notesOn(const std::string& path, bool bundled) {
+  if (bundled) return [](int, std::string_view) {};
+  return [&path](int line, std::string_view message) {
+    fprintf(stderr, "%s:%d: %.*s\n", path.c_str(), line,
+            static_cast<int>(message.size()), message.data());
+  };
+}
 
 std::filesystem::path bundledDataDir() {
   namespace fs = std::filesystem;
@@ -71,8 +52,6 @@ std::vector<std::string> bundledListPaths() {
 
 LoadedEngine::LoadedEngine(const EngineSources& sources, bool preserveRules) {
   if (sources.image) loadImage(*sources.image);
-  // The notes on the bundled lists are known and of no use to the user;
-  // the notes on the user's own lists go to standard error.
   const bool bundled = sources.lists.empty() && !sources.image;
   for (const std::string& path : bundled ? bundledListPaths() : sources.lists) {
     const std::string text = readWholeFile(path, "list");
@@ -83,9 +62,10 @@ LoadedEngine::LoadedEngine(const EngineSources& sources, bool preserveRules) {
       throw Failure("list " + path + " is not a text file: a NUL byte at offset " +
                     std::to_string(nul));
     }
-    StdoutDiversion notes(/*discard=*/bundled);
+    client_.setNoteSink(notesOn(path, bundled));
     client_.parse(text.c_str(), preserveRules);
   }
+  client_.setNoteSink(nullptr);  // it refers to `path`
 }
 
 void LoadedEngine::loadImage(const std::string& path) {

@@ -22,11 +22,11 @@ class LoadedEngine {
  public:
   // Loads the image, if any, then parses each list into the same engine;
   // with neither, parses the bundled lists. With `preserveRules`, parsed
-  // rules keep their lines for printing (at a cost in memory). The engine's
-  // notes on standard output about unrecognised rule options never mix
-  // with the answers: those on the user's lists go to standard error, those
-  // on the bundled lists nowhere. Throws Failure for a file that cannot be
-  // read and for an image that does not load.
+  // rules keep their lines for printing (at a cost in memory). The notes on
+  // the user's lists (rules dropped for an unknown option) go to standard
+  // error as "FILE:LINE: message", those on the bundled lists nowhere; none
+  // mixes with the answers. Throws Failure for a file that cannot be read
+  // and for an image that does not load.
   LoadedEngine(const EngineSources& sources, bool preserveRules);
 
   TessulClient& client() { return client_; }

@@ -36,6 +36,7 @@ int run(const CommandLine& line) {
     case Command::kCheck: return tessul::cli::runCheck(line);
     case Command::kCompile: return tessul::cli::runCompile(line);
     case Command::kInfo: return tessul::cli::runInfo(line);
+    case Command::kVersion: return tessul::cli::runVersion(line);
     case Command::kNone: break;
   }
   return kExitUsage;

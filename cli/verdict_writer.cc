@@ -40,25 +40,21 @@ void appendJsonStringOrNull(std::string* out, std::string_view text) {
   }
 }
 
-// No rule is null; a rule whose text is empty (as a pattern can be) is "".
+// A rule as a line of its list (ruleText); empty for none.
+std::string textOf(const Filter* rule) {
+  return rule == nullptr ? std::string() : ruleText(*rule);
+}
+
+// No rule is null.
 void appendJsonRule(std::string* out, const Filter* rule) {
   if (rule == nullptr) {
     *out += "null";
   } else {
-    appendJsonString(out, ruleText(rule));
+    appendJsonString(out, ruleText(*rule));
   }
 }
 
 }  // namespace
-
-std::string ruleText(const Filter* rule) {
-  if (rule == nullptr) return "";
-  if (rule->sourceText != nullptr) return rule->sourceText;
-  if (rule->pattern == nullptr) return "";
-  // Rules of an image's host sets have a counted pattern.
-  return rule->patternLen >= 0 ? std::string(rule->pattern, rule->patternLen)
-                               : std::string(rule->pattern);
-}
 
 void VerdictWriter::write(const Request& request, const Verdict& verdict) {
   if (json_) {
@@ -75,9 +71,9 @@ void VerdictWriter::appendTsv(const Request& request, const Verdict& verdict) {
   buffer_ += verdict.blocked ? "block\t" : "allow\t";
   appendTsvField(&buffer_, request.url);
   buffer_ += '\t';
-  appendTsvField(&buffer_, ruleText(verdict.rule));
+  appendTsvField(&buffer_, textOf(verdict.rule));
   buffer_ += '\t';
-  appendTsvField(&buffer_, ruleText(verdict.exception));
+  appendTsvField(&buffer_, textOf(verdict.exception));
   buffer_ += '\n';
 }
 

@@ -46,10 +46,6 @@ class VerdictWriter {
   std::string buffer_;
 };
 
-// How a rule is shown: its line when it was parsed in this run, else its
-// pattern (rules loaded from an image keep no line); empty for none.
-std::string ruleText(const Filter* rule);
-
 }  // namespace cli
 }  // namespace tessul
 

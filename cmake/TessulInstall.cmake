@@ -1,9 +1,14 @@
 # What `cmake --install` puts under the prefix:
 #
 #   bin/tessul                          the program
-#   lib/libtessul.so*                   the library, with its SONAME links
-#   include/tessul/<subsystem>/*.h      the headers, included as
-#                                       "engine/tessul_client.h"
+#   lib/libtessul.so*                   the C++ library, with its SONAME
+#                                       links; it needs no JVM and no liblog
+#   lib/tessul/jni/libtessul.so         the library that Java loads
+#                                       (-Djava.library.path=lib/tessul/jni)
+#   include/tessul/                     the C++ interface, included as
+#                                       "engine/tessul_client.h": that
+#                                       header, filter/filter.h,
+#                                       tessul_export.h, tessul_version.h
 #   lib/cmake/tessul/                   the package: find_package(tessul)
 #                                       gives the target tessul::tessul
 #   share/tessul/easylist.txt, easyprivacy.txt, README.md
@@ -17,13 +22,23 @@ set(TESSUL_INSTALL_DATADIR ${CMAKE_INSTALL_DATADIR}/tessul)
 
 install(TARGETS tessul EXPORT tessulTargets
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
+if(TARGET tessul_jni)
+  install(TARGETS tessul_jni
+    LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}/tessul/jni)
+endif()
 if(TARGET tessul_cli)
   install(TARGETS tessul_cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 endif()
 
-install(DIRECTORY ${PROJECT_SOURCE_DIR}/src/
-  DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/tessul
-  FILES_MATCHING PATTERN "*.h")
+# Each header keeps its path below src/, so that the interface includes
+# itself the same way installed and in the source tree.
+foreach(header IN LISTS TESSUL_PUBLIC_HEADERS)
+  cmake_path(GET header PARENT_PATH directory)
+  install(FILES ${PROJECT_SOURCE_DIR}/src/${header}
+    DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/tessul/${directory})
+endforeach()
+install(FILES ${TESSUL_GENERATED_HEADERS}
+  DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/tessul)
 
 install(FILES
   ${TESSUL_DATA_DIR}/easylist.txt

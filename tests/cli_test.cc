@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "engine/tessul_client.h"
+#include "filter/filter_parser.h"
 #include "test_support.h"
 
 namespace tessul {
@@ -444,19 +445,24 @@ TEST_F(CliTest, SeveralListsAddUpInOneEngine) {
                 std::string(kGtmUrl) + "\t\t\n");  // no bundled lists
 }
 
-TEST_F(CliTest, NotesOnUnknownRuleOptionsGoToStandardErrorOnce) {
-  const std::string list =
-      file("list.txt",
-           "||a.test^$frobnicate\n||b.test^$frobnicate,third-party\n"
+// Every note names its list and line; a line ending in "\r\n" ends two.
+TEST_F(CliTest, NotesOnTheUsersListsGoToStandardErrorWithTheirLines) {
+  const std::string first =
+      file("first.txt",
+           "||a.test^$frobnicate\r\n||b.test^$frobnicate,third-party\n"
            "||c.test^\n");
-  const Outcome result =
-      run({"check", "--list", list, "https://a.test/", "https://c.test/"});
+  const std::string second = file("second.txt", "! x\n||d.test^$~zz,yy\n");
+  const Outcome result = run({"check", "--list", first, "--list", second,
+                              "https://a.test/", "https://c.test/"});
   EXPECT_EQ(result.status, 0);
   // A rule with an unknown option is dropped.
   EXPECT_EQ(
       result.out,
       "allow\thttps://a.test/\t\t\nblock\thttps://c.test/\t||c.test^\t\n");
-  EXPECT_EQ(result.err, "Unrecognized filter option: frobnicate\n");
+  EXPECT_EQ(result.err, first + ":1: unrecognised option 'frobnicate'\n" +
+                            first + ":3: unrecognised option 'frobnicate'\n" +
+                            second + ":2: unrecognised option 'zz'\n" +
+                            second + ":2: unrecognised option 'yy'\n");
 }
 
 TEST_F(CliTest, FieldsKeepTheirBytesButNeverBreakTheTabSeparatedFormat) {
@@ -609,7 +615,17 @@ TEST_F(CliTest, CompileWritesWhatTheJavaBridgeWrites) {
   EXPECT_TRUE(readFile(path("lists.img")) == std::string(image.get(), size));
 }
 
-TEST_F(CliTest, ImagesAnswerAsTheListsDidWithPatternsForRules) {
+// A rule parsed from its line in a list.
+struct ParsedRule {
+  explicit ParsedRule(const std::string& line) {
+    parseFilter(line.c_str(), &rule);
+  }
+  Filter rule;
+};
+
+// An image keeps no rule lines: its rules are written as the lists have
+// them, and read as the same rules.
+TEST_F(CliTest, ImagesAnswerAsTheListsDidWithTheSameRules) {
   ASSERT_EQ(run({"compile", "-o", path("lists.img")}).status, 0);
   const std::string requests = std::string(TESSUL_DATA_DIR) + "/peer-dev.tsv";
   const Outcome fromLists = run({"check", "--requests", requests});
@@ -619,20 +635,28 @@ TEST_F(CliTest, ImagesAnswerAsTheListsDidWithPatternsForRules) {
   const std::vector<std::string> listAnswers = lines(fromLists.out);
   const std::vector<std::string> imageAnswers = lines(fromImage.out);
   ASSERT_EQ(imageAnswers.size(), listAnswers.size());
+  int rulesCompared = 0;
   for (size_t i = 0; i < listAnswers.size(); ++i) {
     const std::vector<std::string> expected = fields(listAnswers[i]);
     const std::vector<std::string> actual = fields(imageAnswers[i]);
     EXPECT_EQ(actual[0], expected[0]) << actual[1];
     EXPECT_EQ(actual[1], expected[1]);
-    EXPECT_EQ(actual[2].empty(), expected[2].empty()) << actual[1];
-    EXPECT_EQ(actual[3].empty(), expected[3].empty()) << actual[1];
+    for (int rule : {2, 3}) {
+      ASSERT_EQ(actual[rule].empty(), expected[rule].empty()) << actual[1];
+      if (expected[rule].empty()) continue;
+      EXPECT_TRUE(ParsedRule(actual[rule]).rule.isSameRule(
+          ParsedRule(expected[rule]).rule))
+          << actual[rule] << " from the image, " << expected[rule]
+          << " in the list";
+      ++rulesCompared;
+    }
   }
-  // Rules from an image are shown by their patterns.
+  EXPECT_GT(rulesCompared, 100);
   EXPECT_EQ(run({"check", "--image", path("lists.img"), "--type", "script",
                  "--page", "foo.com", "https://gatr.hit.gemius.pl/gstream.js"})
                 .out,
-            "allow\thttps://gatr.hit.gemius.pl/gstream.js\tgemius.pl^\t"
-            "gemius.pl/gstream.js\n");
+            "allow\thttps://gatr.hit.gemius.pl/gstream.js\t"
+            "||gemius.pl^$third-party\t@@||gemius.pl/gstream.js\n");
 }
 
 TEST_F(CliTest, ListsAddToAnImage) {
@@ -645,7 +669,7 @@ TEST_F(CliTest, ListsAddToAnImage) {
       run({"check", "--image", image, "--list", file("b.txt", "||b.test^\n"),
            "https://a.test/", "https://b.test/"});
   EXPECT_EQ(result.out,
-            "block\thttps://a.test/\ta.test^\t\nblock\thttps://b.test/"
+            "block\thttps://a.test/\t||a.test^\t\nblock\thttps://b.test/"
             "\t||b.test^\t\n");
 }
 
@@ -811,6 +835,7 @@ TEST_F(CliTest, BadUsageShowsTheUsageLine) {
       {"compile", "-o", "x.img", "extra"},
       {"info"},
       {"info", "a.img", "b.img"},
+      {"version", "extra"},
   };
   for (const std::vector<std::string>& args : kCases) {
     SCOPED_TRACE(args.empty() ? "(none)" : args[0]);
@@ -828,6 +853,15 @@ TEST_F(CliTest, BadUsageShowsTheUsageLine) {
   }
 }
 
+TEST_F(CliTest, VersionIsTheProjectVersion) {
+  for (const char* command : {"--version", "version"}) {
+    const Outcome result = run({command});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out, std::string("tessul ") + TESSUL_VERSION + "\n");
+    EXPECT_EQ(result.err, "");
+  }
+}
+
 TEST_F(CliTest, HelpEverywhere) {
   const struct {
     std::vector<std::string> args;
@@ -839,6 +873,7 @@ TEST_F(CliTest, HelpEverywhere) {
       {{"check", "https://a.test/", "-h"}, "usage: tessul check"},
       {{"compile", "--help"}, "usage: tessul compile"},
       {{"info", "--help"}, "usage: tessul info"},
+      {{"version", "--help"}, "usage: tessul version"},
   };
   for (const auto& c : kCases) {
     const Outcome result = run(c.args);

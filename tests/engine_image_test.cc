@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include "engine/engine_internals.h"
 #include "engine/tessul_client.h"
+#include "hashing/bloom_filter.h"
 #include "image_test_support.h"
 #include "test_support.h"
 

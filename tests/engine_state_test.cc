@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include "engine/tessul_client.h"
+#include "hashing/bloom_filter.h"
+#include "hashing/hash_set.h"
+#include "hashing/set_elements.h"
 #include "test_support.h"
 
 namespace tessul {

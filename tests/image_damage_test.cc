@@ -16,6 +16,8 @@
 #include "engine/tessul_client.h"
 #include "hashing/bloom_filter.h"
 #include "hashing/hash_fn.h"
+#include "hashing/hash_set.h"
+#include "hashing/set_elements.h"
 #include "image_test_support.h"
 #include "test_support.h"
 

@@ -1,9 +1,15 @@
+#include <stdexcept>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "engine/tessul_client.h"
+#include "hashing/bloom_filter.h"
+#include "hashing/hash_set.h"
+#include "hashing/set_elements.h"
 
 namespace tessul {
 namespace {
@@ -116,6 +122,68 @@ TEST(ListParsingTest, HostOnlyRulesOfOneHostAreAllKept) {
   EXPECT_TRUE(engine.hostBlockSet->allowDuplicates);
   EXPECT_EQ(engine.hostExceptionSet->elementCount, 2u);
   EXPECT_TRUE(engine.matches("https://a.test/x.js", OptScript, nullptr));
+}
+
+using Note = std::pair<int, std::string>;
+
+// Each note reaches the sink with the number of its line in the list that
+// parse() was given; a line ends at a line feed or a carriage return.
+TEST(ListNotesTest, NotesReachTheSinkWithTheirLines) {
+  ::testing::internal::CaptureStdout();
+  TessulClient engine;
+  std::vector<Note> notes;
+  engine.setNoteSink([&notes](int line, std::string_view message) {
+    notes.emplace_back(line, message);
+  });
+  engine.parse(
+      "||a.test^$zznote\r\n"
+      "||b.test^$~zzother,third-party,zznote\n"
+      "\n"
+      "||c.test^\n"
+      "||d.test^$zznote");
+  EXPECT_EQ(notes, (std::vector<Note>{
+                       {1, "unrecognised option 'zznote'"},
+                       {3, "unrecognised option 'zzother'"},
+                       {3, "unrecognised option 'zznote'"},
+                       {6, "unrecognised option 'zznote'"},
+                   }));
+  notes.clear();
+  engine.parse("x\n||e.test^$zznote\n");
+  EXPECT_EQ(notes, (std::vector<Note>{{2, "unrecognised option 'zznote'"}}))
+      << "each list counts from 1";
+  EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
+  // The rules with unknown options are dropped, the others kept.
+  EXPECT_FALSE(engine.matches("https://a.test/", OptScript, nullptr));
+  EXPECT_TRUE(engine.matches("https://c.test/", OptScript, nullptr));
+}
+
+// Without a sink, any engine of the process writes the line for an option
+// the first time it meets it, and never again.
+TEST(ListNotesTest, WithoutASinkEachOptionIsWrittenOncePerProcess) {
+  ::testing::internal::CaptureStdout();
+  TessulClient first;
+  first.parse("a$zzonce\nb$zzonce,zztwice\n");
+  TessulClient second;
+  second.setNoteSink([](int, std::string_view) { FAIL(); });
+  second.setNoteSink(nullptr);
+  second.parse("c$zztwice\nd$zzonce\n");
+  EXPECT_EQ(::testing::internal::GetCapturedStdout(),
+            "Unrecognized filter option: zzonce\n"
+            "Unrecognized filter option: zztwice\n");
+}
+
+// Notes come before the engine changes: a sink that throws leaves the
+// rules as they were.
+TEST(ListNotesTest, ASinkThatThrowsLeavesTheRulesAsTheyWere) {
+  TessulClient engine;
+  engine.parse("||a.test^\n");
+  engine.setNoteSink(
+      [](int, std::string_view) { throw std::runtime_error("refused"); });
+  EXPECT_THROW(engine.parse("||b.test^\n||c.test^$zzthrow\n"),
+               std::runtime_error);
+  EXPECT_TRUE(engine.matches("https://a.test/", OptScript, nullptr));
+  EXPECT_FALSE(engine.matches("https://b.test/", OptScript, nullptr));
+  EXPECT_EQ(engine.hostBlockCount, 1);
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include "engine/engine_internals.h"
 #include "engine/tessul_client.h"
 #include "filter/url_text.h"
 #include "hashing/bloom_filter.h"

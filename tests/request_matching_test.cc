@@ -4,7 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include "engine/engine_internals.h"
 #include "engine/tessul_client.h"
+#include "hashing/hash_set.h"
+#include "hashing/set_elements.h"
 #include "test_support.h"
 
 namespace tessul {

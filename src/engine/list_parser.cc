@@ -1,13 +1,19 @@
 // TessulClient::parse: a filter list into the engine's stores. Each line is
 // parsed twice: a counting pass sizes every rule array exactly, and a filling
 // pass files each rule. Both passes file a rule by its class (classifyRule,
-// which parseFilter returns), through the store table.
+// which parseFilter returns), through the store table. The counting pass
+// also makes the notes on the list's lines.
 
+#include <string>
+#include <string_view>
+
+#include "engine/engine_internals.h"
 #include "engine/rule_stores.h"
 #include "engine/tessul_client.h"
 #include "filter/domain_list.h"
 #include "filter/filter_parser.h"
 #include "filter/list_lines.h"
+#include "filter/unknown_options.h"
 
 namespace tessul {
 
@@ -52,12 +58,38 @@ void createMissingStores(TessulClient& engine) {
   }
 }
 
-// The counting pass: no stores are given, so nothing is filed.
-Tally countRules(const char* input) {
+// The notes on the lines of one list: to the engine's sink with the line's
+// number, or without a sink, to the process-wide report on standard output.
+class ListNotes final : public RuleNotes {
+ public:
+  explicit ListNotes(const NoteSink& sink) : sink_(sink) {}
+
+  void startLine() { ++line_; }
+
+  void unknownOption(std::string_view option) override {
+    if (!sink_) {
+      unknownOptions.report(std::string(option));
+      return;
+    }
+    sink_(line_, "unrecognised option '" + std::string(option) + "'");
+  }
+
+ private:
+  const NoteSink& sink_;
+  int line_ = 0;  // of the line being parsed, from 1
+};
+
+// The counting pass: no stores are given, so nothing is filed. It makes the
+// list's notes, each once, before the engine changes.
+Tally countRules(const char* input, const NoteSink& sink) {
   Tally tally;
+  ListNotes notes(sink);
   forEachLine(input, [&](const char* start, const char* end) {
     Filter rule;
-    const RuleClass kind = parseFilter(start, end, &rule);
+    notes.startLine();
+    const RuleClass kind = parseFilter(start, end, &rule, nullptr, nullptr,
+                                       nullptr, nullptr, nullptr, false,
+                                       &notes);
     const int store = ruleStoreOf(kind);
     if (store >= 0) {
       ++tally.rules[store];
@@ -106,8 +138,10 @@ void AddFilterDomainsToHashSet(Filter* filter,
 }
 
 bool TessulClient::parse(const char* input, bool preserveRules) {
+  // The notes come first: a sink that throws leaves the engine's rules as
+  // they were.
+  const Tally tally = countRules(input, internals_->noteSink);
   createMissingStores(*this);
-  const Tally tally = countRules(input);
   int fill[kRuleStoreCount];
   growRuleArrays(*this, tally, fill);
   fileRules(input, preserveRules, fill);
@@ -119,7 +153,7 @@ bool TessulClient::parse(const char* input, bool preserveRules) {
 // than walking every set again after the parse.
 void TessulClient::fileRules(const char* input, bool preserveRules, int* fill) {
   for (const SideStores& side : kSides) {
-    HostPresence& presence = lookupsOf(side.side).hostPresence;
+    HostPresence& presence = internals_->lookupsOf(side.side).hostPresence;
     if (!presence.describes(this->*side.hostSet.member)) {
       presence.build(this->*side.hostSet.member);
     }
@@ -135,7 +169,7 @@ void TessulClient::fileRules(const char* input, bool preserveRules, int* fill) {
         this->*exception.fingerprintBloom.member, this->*block.hostSet.member,
         this->*exception.hostSet.member, &selectors, preserveRules);
     if (kind.place == RulePlace::kHostOnly) {
-      lookupsOf(kind.side).hostPresence.add(rule);
+      internals_->lookupsOf(kind.side).hostPresence.add(rule);
       return;
     }
     const int store = ruleStoreOf(kind);
@@ -147,7 +181,7 @@ void TessulClient::fileRules(const char* input, bool preserveRules, int* fill) {
     (this->*kRuleStores[store].rules.member)[fill[store]++].swapData(&rule);
   });
   for (const SideStores& side : kSides) {
-    lookupsOf(side.side).hostPresence.settle();
+    internals_->lookupsOf(side.side).hostPresence.settle();
   }
 }
 

@@ -2,7 +2,9 @@
 // filter, host sets), full rule matching only for what survives them.
 
 #include <cstring>
+#include <vector>
 
+#include "engine/engine_internals.h"
 #include "engine/rule_stores.h"
 #include "engine/tessul_client.h"
 #include "filter/fingerprint.h"
@@ -102,7 +104,7 @@ bool TessulClient::isHostAnchoredHashSetMiss(
   return false;
 }
 
-void TessulClient::HostPresence::build(const HashSet<Filter>* hostSet) {
+void HostPresence::build(const HashSet<Filter>* hostSet) {
   hosts.clear();
   set = hostSet;
   elementCount = hostSet == nullptr ? 0 : hostSet->elementCount;
@@ -115,7 +117,7 @@ void TessulClient::HostPresence::build(const HashSet<Filter>* hostSet) {
 }
 
 // Lookups compare anchor hosts, a missing one counting as empty.
-void TessulClient::HostPresence::add(const Filter& rule) {
+void HostPresence::add(const Filter& rule) {
   const char* anchorHost = rule.anchorHost ? rule.anchorHost : "";
   const int length = rule.anchorHostLen >= 0
                          ? rule.anchorHostLen
@@ -125,9 +127,8 @@ void TessulClient::HostPresence::add(const Filter& rule) {
 
 // Answers only for the set it describes, as it was when described; for any
 // other set (or none) a rule may be there.
-bool TessulClient::HostPresence::mayHaveRuleFor(const HashSet<Filter>* hostSet,
-                                                const char* host,
-                                                int hostLen) const {
+bool HostPresence::mayHaveRuleFor(const HashSet<Filter>* hostSet,
+                                  const char* host, int hostLen) const {
   if (!describes(hostSet)) return true;
   return forEachCandidateDomain(
       host, hostLen, [&](const char*, int, uint64_t hash) {
@@ -175,7 +176,7 @@ bool TessulClient::searchSide(const Request& request, Filter** matchedFilter) {
       ruleStore(RulePlace::kUnfingerprinted, kSide);
   constexpr const RuleStore& fingerprinted =
       ruleStore(RulePlace::kFingerprinted, kSide);
-  const SideLookups& lookups = lookupsOf(kSide);
+  const SideLookups& lookups = internals_->lookupsOf(kSide);
   // Domain-bound rules are tried only when the page's domain can concern
   // them: included domains when it is listed, excluded ones when it is not.
   bool found = !isNoFingerprintDomainHashSetMiss(
@@ -249,8 +250,9 @@ bool TessulClient::hasMatchingIndexedRule(const RuleStore& store,
   if (!index.isFor(rules, this->*store.count.member)) {
     return hasMatchingRule(store, request, matchedFilter);
   }
-  index.findCandidates(request.input, request.inputLen, &candidates_);
-  for (int position : candidates_) {
+  std::vector<int>& candidates = internals_->candidates;
+  index.findCandidates(request.input, request.inputLen, &candidates);
+  for (int position : candidates) {
     Filter& rule = rules[position];
     if (ruleApplies(rule, request.input, request.inputLen, request.options,
                     request.contextDomain, nullptr, request.host,

@@ -1,13 +1,16 @@
 #include "engine/tessul_client.h"
 
 #include <string_view>
+#include <utility>
 
+#include "engine/engine_internals.h"
 #include "engine/rule_stores.h"
 #include "filter/fingerprint.h"
+#include "hashing/bloom_filter.h"
 
 namespace tessul {
 
-TessulClient::TessulClient() { candidates_.reserve(256); }
+TessulClient::TessulClient() : internals_(std::make_unique<Internals>()) {}
 
 TessulClient::~TessulClient() { clear(); }
 
@@ -30,7 +33,7 @@ void TessulClient::clear() {
   for (const RuleStore& store : kRuleStores) {
     releaseArray(this->*store.rules.member);
   }
-  for (SideLookups& lookups : lookups_) {
+  for (SideLookups& lookups : internals_->sides) {
     lookups.fingerprinted.reset();
     lookups.unfingerprinted.reset();
     lookups.hostPresence.build(nullptr);
@@ -52,6 +55,18 @@ void TessulClient::clear() {
     this->*side.hostSetSkips = 0;
     this->*side.bloomFalseHits = 0;
   }
+}
+
+void TessulClient::setNoteSink(NoteSink sink) {
+  internals_->noteSink = std::move(sink);
+}
+
+bool TessulClient::getFingerprint(char* output, const char* input) {
+  return findFingerprint(output, input);
+}
+
+bool TessulClient::getFingerprint(char* output, const Filter& filter) {
+  return findFingerprint(output, filter);
 }
 
 void TessulClient::addTag(const std::string& tag) { enabledTags.insert(tag); }
@@ -78,7 +93,7 @@ bool TessulClient::ruleApplies(Filter& rule, const char* input, int inputLen,
 
 void TessulClient::buildRuleIndexes() {
   for (const SideStores& side : kSides) {
-    SideLookups& lookups = lookupsOf(side.side);
+    SideLookups& lookups = internals_->lookupsOf(side.side);
     const RuleStore& fingerprinted =
         ruleStore(RulePlace::kFingerprinted, side.side);
     lookups.fingerprinted.build(this->*fingerprinted.rules.member,
@@ -112,7 +127,7 @@ bool TessulClient::initHashSet(HashSet<Filter>** slot, const char* text,
   // not trust what was known of the old one.
   HostPresence* presence = nullptr;
   for (const SideStores& side : kSides) {
-    HostPresence& sidePresence = lookupsOf(side.side).hostPresence;
+    HostPresence& sidePresence = internals_->lookupsOf(side.side).hostPresence;
     if (sidePresence.set == *slot) sidePresence.build(nullptr);
     if (slot == &(this->*side.hostSet.member)) presence = &sidePresence;
   }

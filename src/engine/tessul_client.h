@@ -1,45 +1,75 @@
-// TessulClient: the filter engine. It parses filter lists (or loads a saved
-// engine image), sorts every rule into the store that answers fastest for
-// its kind, and answers for each request whether to block it.
+// TessulClient: the filter engine. It reads ad- and tracker-blocking filter
+// lists (or loads an engine image saved earlier), sorts every rule into the
+// store that answers fastest for its kind, and answers for each request
+// whether to block it and which rules decided.
 //
 //   tessul::TessulClient engine;
 //   engine.parse(listText);
-//   bool blocked = engine.matches("https://ads.example/x.js", tessul::OptScript,
-//                                 "news.example");
+//   tessul::Filter* rule = nullptr;
+//   tessul::Filter* exception = nullptr;
+//   bool blocked = engine.matches("https://ads.example/x.js",
+//                                 tessul::OptScript, "news.example", &rule,
+//                                 &exception);
+//   if (rule != nullptr) std::puts(tessul::ruleText(*rule).c_str());
 //
-// The engine has no locks: every call on one engine, matches() included,
-// must be serialised by the caller. Separate engines may be used on separate
-// threads.
+// This header, filter/filter.h (the rules and the option bits) and
+// tessul_version.h are the library's interface for C++ programs.
+//
+// Threads: an engine has no locks. Every call on one engine, matches()
+// included (it keeps statistics and scratch space), must be serialised by
+// the caller. Separate engines may be used on separate threads at once.
+//
+// Errors: parsing never fails; a rule the engine cannot honour is dropped,
+// and a note says why (setNoteSink). Loading a damaged image returns false.
+// Nothing throws except allocation failures (std::bad_alloc), and the note
+// sink, whose exceptions pass through parse().
+//
+// Ownership: the engine copies the list text it keeps. Rules loaded from an
+// image point into the image bytes, which the caller keeps alive (see
+// deserialize). Rules that matches() reports belong to the engine.
 #ifndef TESSUL_ENGINE_TESSUL_CLIENT_H_
 #define TESSUL_ENGINE_TESSUL_CLIENT_H_
 
 #include <cstddef>
 #include <cstdint>
-#include <set>
 #include <functional>
+#include <memory>
+#include <set>
 #include <string>
-#include <vector>
+#include <string_view>
 
-#include "engine/rule_index.h"
 #include "filter/filter.h"
-#include "filter/fingerprint.h"
-#include "filter/rule_class.h"
-#include "hashing/bloom_filter.h"
-#include "hashing/hash_set.h"
-#include "hashing/presence_bits.h"
-#include "hashing/set_elements.h"
+#include "tessul_export.h"
+#include "tessul_version.h"
 
 namespace tessul {
 
-struct RuleStore;  // engine/rule_stores.h
+// The engine's stores and the parts of its matching, known to callers only
+// by name (see "The library's own" below).
+class BadFingerprintsHashSet;
+class BloomFilter;
+class NoFingerprintDomain;
+class RuleIndex;
+template <typename T>
+class HashSet;
+enum class RuleSide : uint8_t;
+struct RuleStore;
+
+// Receives the notes that parse() has about the lines of a list: `line` is
+// the line's number in the text given to parse() (from 1; a line ends at a
+// line feed or a carriage return, so "\r\n" ends two lines), `message` says
+// what became of the line, e.g. "unrecognised option 'frobnicate'" for a
+// rule that was dropped for an option no keyword names. `message` is valid
+// only during the call.
+using NoteSink = std::function<void(int line, std::string_view message)>;
 
 class TessulClient {
  public:
   // Bytes of a fingerprint: a run of literal pattern text.
-  static constexpr int kFingerprintSize = tessul::kFingerprintSize;
+  static constexpr int kFingerprintSize = 6;
 
-  TessulClient();
-  ~TessulClient();
+  TESSUL_EXPORT TessulClient();
+  TESSUL_EXPORT ~TessulClient();
 
   TessulClient(const TessulClient&) = delete;
   TessulClient& operator=(const TessulClient&) = delete;
@@ -48,32 +78,47 @@ class TessulClient {
   // line feeds or carriage returns. Further calls append. With
   // `preserveRules`, each rule keeps its line in Filter::sourceText. Rules
   // with options the engine cannot honour are dropped. Always returns true.
-  bool parse(const char* input, bool preserveRules = false);
+  TESSUL_EXPORT bool parse(const char* input, bool preserveRules = false);
+
+  // Where the notes of later parse() calls go: one call of `sink` per note,
+  // in the order of the lines, on the thread that calls parse(), before
+  // parse() changes the engine. The sink must not call this engine. A sink
+  // shared by engines on several threads must be safe to call from each.
+  //
+  // Without a sink (the default, or an empty one), the engine writes the
+  // line "Unrecognized filter option: " and the option to standard output
+  // the first time any engine of the process meets that option, and says
+  // nothing of it again; engines on several threads share that record
+  // safely.
+  TESSUL_EXPORT void setNoteSink(NoteSink sink);
 
   // Whether the request is to be blocked: a blocking rule matches and no
-  // exception rule does. `contextOptions` gives the request's kind (e.g.
-  // OptScript, OptDocument) and may give its party; when it gives no party
-  // and `contextDomain` (the host of the page making the request, or null)
-  // is given, the party is worked out from the hosts. When given,
-  // `matchedFilter` and `matchedExceptionFilter` receive the rules that
-  // decided (or null); they stay valid until the next parse, deserialize or
-  // clear.
-  bool matches(const char* input, FilterOption contextOptions,
-               const char* contextDomain, Filter** matchedFilter = nullptr,
-               Filter** matchedExceptionFilter = nullptr);
+  // exception rule does. `input` is the request's URL (NUL-terminated).
+  // `contextOptions` gives the request's kind (e.g. OptScript, OptDocument)
+  // and may give its party; when it gives no party and `contextDomain` (the
+  // host of the page making the request, or null) is given, the party is
+  // worked out from the hosts. When given, `matchedFilter` and
+  // `matchedExceptionFilter` receive the rules that decided (or null); they
+  // stay valid until the next parse, deserialize or clear, and ruleText()
+  // writes them as list text.
+  TESSUL_EXPORT bool matches(const char* input, FilterOption contextOptions,
+                             const char* contextDomain,
+                             Filter** matchedFilter = nullptr,
+                             Filter** matchedExceptionFilter = nullptr);
 
   // The same decision without any of the shortcuts of matches(): every store
   // is searched, and the URL's scheme is not checked. For diagnostics.
-  bool findMatchingFilters(const char* input, FilterOption contextOptions,
-                           const char* contextDomain, Filter** matchedFilter,
-                           Filter** matchedExceptionFilter);
+  TESSUL_EXPORT bool findMatchingFilters(const char* input,
+                                         FilterOption contextOptions,
+                                         const char* contextDomain,
+                                         Filter** matchedFilter,
+                                         Filter** matchedExceptionFilter);
 
   // Writes the engine image: a new array of *size bytes that the caller
   // releases with delete[]. The two flags leave out the element-hiding and
-  // the HTML rules, which request matching never uses. The image code
-  // (image/engine_image.cc) implements this and the loads below.
-  char* serialize(int* size, bool omitElementHideRules = false,
-                  bool omitHtmlRules = false);
+  // the HTML rules, which request matching never uses.
+  TESSUL_EXPORT char* serialize(int* size, bool omitElementHideRules = false,
+                                bool omitHtmlRules = false);
 
   // Replaces the engine's rules with those of an image of `length` bytes.
   // Loaded rules point into the image, which must stay alive and unchanged
@@ -81,36 +126,50 @@ class TessulClient {
   // Every number in the image is checked against its length: a damaged or
   // truncated image fails (returns false) without reading outside it and
   // leaves an engine that is safe to use. An empty image fails.
-  bool deserialize(const char* image, size_t length);
+  TESSUL_EXPORT bool deserialize(const char* image, size_t length);
   // The same for an image of unknown length. Trusts the image completely:
   // use only on images this library wrote and nobody could have changed.
-  bool deserialize(char* image);
+  TESSUL_EXPORT bool deserialize(char* image);
 
-  // Releases every rule and store; tags stay enabled.
-  void clear();
+  // Releases every rule and store; tags and the note sink stay.
+  TESSUL_EXPORT void clear();
 
   // Rules with a tag= option take part in matching only while their tag is
   // enabled. Tags are compared byte for byte and survive clear and loads.
-  void addTag(const std::string& tag);
-  void removeTag(const std::string& tag);
-  bool tagExists(const std::string& tag) const;
+  TESSUL_EXPORT void addTag(const std::string& tag);
+  TESSUL_EXPORT void removeTag(const std::string& tag);
+  TESSUL_EXPORT bool tagExists(const std::string& tag) const;
 
-  // Bad-fingerprint detection: from now until clear(), every request that a
-  // fingerprint Bloom filter lets through in vain records the first window
-  // that raised the alarm in badFingerprintTracker.
-  void enableBadFingerprintDetection();
+  // Bad-fingerprint detection, for the tools that tune the built-in table:
+  // from now until clear(), every request that a fingerprint Bloom filter
+  // lets through in vain records the first window that raised the alarm in
+  // badFingerprintTracker.
+  TESSUL_EXPORT void enableBadFingerprintDetection();
+
+  // Matching statistics, counted by matches(); they wrap around rather than
+  // overflow, and clear() zeroes them. A Bloom filter's false hit is a
+  // request that its fingerprints let through and no fingerprinted rule
+  // matched; a skip, a request answered without the rules behind it.
+  uint32_t blockBloomFalseHits = 0;
+  uint32_t exceptionBloomFalseHits = 0;
+  uint32_t blockBloomSkips = 0;
+  uint32_t exceptionBloomSkips = 0;
+  uint32_t blockHostSetSkips = 0;
+  uint32_t exceptionHostSetSkips = 0;
+
+  // --- The library's own. ---
+  //
+  // The rest serves the library's own code (list parsing, the image code,
+  // the tests) and is not exported from the shared library: the stores'
+  // types are not part of the interface.
 
   // The fingerprint of a NUL-terminated text, or of a rule: its leftmost
   // run of kFingerprintSize bytes without '*', '^' or '|', without "http" or
   // "www", and not in the bad-fingerprint table. `output`, when given, holds
   // kFingerprintSize + 1 bytes. The same as findFingerprint
   // (filter/fingerprint.h), which the line parser uses.
-  static bool getFingerprint(char* output, const char* input) {
-    return findFingerprint(output, input);
-  }
-  static bool getFingerprint(char* output, const Filter& filter) {
-    return findFingerprint(output, filter);
-  }
+  static bool getFingerprint(char* output, const char* input);
+  static bool getFingerprint(char* output, const Filter& filter);
 
   // The first of `count` rules that matches the request and whose tag, if
   // any, is enabled; stored through matchedFilter (null when none).
@@ -129,7 +188,7 @@ class TessulClient {
                                  Filter** matchedFilter);
 
   // Filling the stores from outside, as loading an image does. The stores
-  // are the public members below (engine/rule_stores.h lists them).
+  // are the members below (engine/rule_stores.h lists them).
   //
   // Replaces the Bloom filter in `slot` with a copy of `byteCount` bytes
   // (none when byteCount < 1), hashed with the fingerprint functions.
@@ -185,18 +244,12 @@ class TessulClient {
   HashSet<NoFingerprintDomain>* includeDomainExceptionSet = nullptr;
   HashSet<NoFingerprintDomain>* excludeDomainExceptionSet = nullptr;
   BadFingerprintsHashSet* badFingerprintTracker = nullptr;  // null: off
-  // Matching statistics; they wrap around rather than overflow.
-  uint32_t blockBloomFalseHits = 0;
-  uint32_t exceptionBloomFalseHits = 0;
-  uint32_t blockBloomSkips = 0;
-  uint32_t exceptionBloomSkips = 0;
-  uint32_t blockHostSetSkips = 0;
-  uint32_t exceptionHostSetSkips = 0;
   const char* imageBuffer = nullptr;  // the last loaded image; not owned
   std::set<std::string, std::less<>> enabledTags;  // compared byte for byte
 
  private:
-  struct Request;  // one request as matches() sees it
+  struct Request;    // one request as matches() sees it
+  struct Internals;  // engine/engine_internals.h
 
   Request makeRequest(const char* input, int inputLen,
                       FilterOption contextOptions, const char* contextDomain);
@@ -221,59 +274,10 @@ class TessulClient {
   // array rules at `fill`, the next position of each rule array.
   void fileRules(const char* input, bool preserveRules, int* fill);
 
-  // The hashes of the hosts in a host set, so that most lookups are answered
-  // without walking the set's chains.
-  struct HostPresence {
-    void build(const HashSet<Filter>* set);
-    // Whether it describes `set` as the set is now.
-    bool describes(const HashSet<Filter>* hostSet) const {
-      return hostSet != nullptr && hostSet == set &&
-             hostSet->elementCount == elementCount;
-    }
-    // Keeps describing the set after rules were filed into it: add() the
-    // host of each, then settle() once.
-    void add(const Filter& rule);
-    void settle() { elementCount = set->elementCount; }
-    // False when no rule is stored under the host or a parent domain of it.
-    bool mayHaveRuleFor(const HashSet<Filter>* set, const char* host,
-                        int hostLen) const;
-
-    const HashSet<Filter>* set = nullptr;  // the set described
-    uint32_t elementCount = 0;             // its size when described
-    PresenceBits hosts{20};
-  };
-
-  // What one side's matching derives from its stores: indexes of its large
-  // rule arrays, by fingerprint and, for the rules without fingerprint, by a
-  // literal run of four bytes; and the presence bits of its host set.
-  struct SideLookups {
-    RuleIndex fingerprinted{kFingerprintSize};
-    RuleIndex unfingerprinted{4};
-    HostPresence hostPresence;
-  };
-  SideLookups& lookupsOf(RuleSide side) {
-    return lookups_[static_cast<int>(side)];
-  }
-
-  // Scratch of matches(): the positions of candidate rules, reserved once so
-  // that matching allocates nothing.
-  std::vector<int> candidates_;
-  SideLookups lookups_[kRuleSideCount];  // indexed by RuleSide
+  // What matching derives from the stores (rule indexes, host presence
+  // bits), its scratch space, and the note sink.
+  const std::unique_ptr<Internals> internals_;
 };
-
-// Files the domains of a domain-bound rule into `set`, as views into the
-// rule's own domain text (without a leading '~').
-void AddFilterDomainsToHashSet(Filter* filter,
-                               HashSet<NoFingerprintDomain>* set);
-
-// Whether a lookup in `set` misses for the host and every parent domain of
-// it that still contains a '.'. A null set is a hit.
-bool isNoFingerprintDomainHashSetMiss(HashSet<NoFingerprintDomain>* set,
-                                      const char* host, int hostLen);
-
-// Whether the URL's scheme is one the engine filters: http, https, ws or wss
-// (letters in any case), optionally after "blob:", followed by "://".
-bool isBlockableProtocol(const char* url, int urlLen);
 
 }  // namespace tessul
 

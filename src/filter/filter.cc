@@ -4,7 +4,9 @@
 #include <utility>
 
 #include "hashing/hash_fn.h"
+#include "hashing/hash_set.h"
 #include "hashing/owned_text.h"
+#include "hashing/set_elements.h"
 
 namespace tessul {
 

@@ -1,18 +1,25 @@
 // Filter: the in-memory form of one line of a filter list, with the bit sets
 // that describe a rule's kind (FilterType) and its options (FilterOption).
 // FilterOption also describes requests: their resource type and party.
+//
+// Part of the library's interface: callers read the rules that
+// TessulClient::matches reports and write them as list text (ruleText).
 #ifndef TESSUL_FILTER_FILTER_H_
 #define TESSUL_FILTER_FILTER_H_
 
 #include <cstdint>
+#include <string>
 #include <type_traits>
 
-#include "hashing/hash_set.h"
-#include "hashing/set_elements.h"
+#include "tessul_export.h"
 
 namespace tessul {
 
 class BloomFilter;
+class RuleNotes;
+struct ContextDomain;
+template <typename T>
+class HashSet;
 
 enum FilterType : uint32_t {
   TypeNone = 0,  // a plain blocking URL rule
@@ -112,6 +119,10 @@ static_assert(kRestrictingMask == 0xF3FD9FFF);
 //
 // Not thread-safe: matching stores the measured pattern length and builds the
 // domain sets on first use.
+//
+// Callers of the shared library read the fields, copy and destroy rules;
+// the other member functions serve the library's own code (the parser,
+// matching, the image) and are not exported from it.
 class Filter {
  public:
   // An empty owning filter, ready for the parser.
@@ -126,9 +137,9 @@ class Filter {
          int tagLen);
   // A borrowed source is shared, an owning one deep-copied. The copy starts
   // without domain sets and knows its pattern and anchor host lengths.
-  Filter(const Filter& other);
+  TESSUL_EXPORT Filter(const Filter& other);
   Filter& operator=(const Filter&) = delete;
-  ~Filter();
+  TESSUL_EXPORT ~Filter();
 
   // Exchanges every field except isBorrowed, which both keep. Moves parsed
   // rules into rule arrays without copying their texts.
@@ -149,9 +160,10 @@ class Filter {
   bool hasUnsupportedOptions() const;
 
   // Option parsing (filter_options.cc). `text` runs to the first NUL, line
-  // feed or carriage return.
-  void parseOptions(const char* text);
-  void parseOption(const char* text, int length);
+  // feed or carriage return. Options that no keyword names are told to
+  // `notes`, when given.
+  void parseOptions(const char* text, RuleNotes* notes = nullptr);
+  void parseOption(const char* text, int length, RuleNotes* notes = nullptr);
   void parseDomains(const char* text);
 
   // Whether the rule matches a request (filter_matching.cc). `inputHost`
@@ -206,6 +218,17 @@ class Filter {
   bool matchesSegments(const char* input, int inputLen,
                        BloomFilter* inputBloomFilter) const;
 };
+
+// The rule as a line of a filter list. A rule that kept its line (parsed
+// with preserveRules) gives that line, without leading blanks; any other
+// (parsed without, or loaded from an engine image) is written from its
+// fields: "@@" for an exception, the anchors "||" or "|", the pattern, a
+// closing "|", and after a '$' its options by their full keywords ('~' for
+// negated ones), "domain=" and "tag="; element hiding as "domains##selector"
+// or "domains#@#selector", HTML rules as "domains$$body", regex rules as
+// "/body/". Parsing the text gives the same rule again. An option that no
+// keyword names is left out: such rules are dropped by the engine.
+TESSUL_EXPORT std::string ruleText(const Filter& rule);
 
 // Marks `count` consecutive filters borrowed, so that destroying them frees
 // no text.

@@ -3,13 +3,16 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <string_view>
 
 #include "filter/domain_list.h"
 #include "filter/filter.h"
 #include "filter/list_lines.h"
 #include "filter/option_keywords.h"
 #include "filter/unknown_options.h"
+#include "hashing/hash_set.h"
 #include "hashing/owned_text.h"
+#include "hashing/set_elements.h"
 
 namespace tessul {
 
@@ -29,22 +32,22 @@ bool UnknownOptionSet::contains(const std::string& option) const {
   return options_.count(option) > 0;
 }
 
-void Filter::parseOptions(const char* text) {
+void Filter::parseOptions(const char* text, RuleNotes* notes) {
   options = OptNone;
   negatedOptions = OptNone;
   const char* optionStart = text;
   for (const char* p = text;; ++p) {
     if (*p == ',') {
-      parseOption(optionStart, static_cast<int>(p - optionStart));
+      parseOption(optionStart, static_cast<int>(p - optionStart), notes);
       optionStart = p + 1;
     } else if (isLineEnd(*p)) {
-      parseOption(optionStart, static_cast<int>(p - optionStart));
+      parseOption(optionStart, static_cast<int>(p - optionStart), notes);
       return;
     }
   }
 }
 
-void Filter::parseOption(const char* text, int length) {
+void Filter::parseOption(const char* text, int length, RuleNotes* notes) {
   FilterOption* target = &options;
   if (length > 0 && text[0] == '~') {
     ++text;
@@ -68,7 +71,7 @@ void Filter::parseOption(const char* text, int length) {
     return;
   }
   *target |= OptUnknown;
-  unknownOptions.report(std::string(text, length));
+  if (notes != nullptr) notes->unknownOption(std::string_view(text, length));
 }
 
 void Filter::parseDomains(const char* text) {

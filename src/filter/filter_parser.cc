@@ -48,11 +48,12 @@ void addHostOnlyRule(HashSet<Filter>* set, const Filter& rule) {
 class LineParser {
  public:
   LineParser(const char* input, const char* end, Filter* filter,
-             bool preserveRules)
+             bool preserveRules, RuleNotes* notes)
       : input_(input),
         end_(end),
         filter_(filter),
         preserveRules_(preserveRules),
+        notes_(notes),
         position_(input),
         ruleStart_(input) {}
 
@@ -92,6 +93,7 @@ class LineParser {
   const char* const end_;
   Filter* const filter_;
   const bool preserveRules_;
+  RuleNotes* const notes_;
   const char* position_;
   const char* ruleStart_;        // first non-blank character
   const char* ruleEnd_ = nullptr;
@@ -216,7 +218,7 @@ void LineParser::beginVerbatim(FilterType kind, int markerLength) {
 
 void LineParser::beginOptions() {
   ruleEnd_ = findLineEnd(position_);
-  filter_->parseOptions(position_ + 1);
+  filter_->parseOptions(position_ + 1, notes_);
   done_ = true;
 }
 
@@ -326,8 +328,8 @@ RuleClass parseFilter(const char* input, const char* end, Filter* filter,
                       HashSet<Filter>* hostSet,
                       HashSet<Filter>* exceptionHostSet,
                       HashSet<CosmeticFilter>* cosmeticFilters,
-                      bool preserveRules) {
-  LineParser parser(input, end, filter, preserveRules);
+                      bool preserveRules, RuleNotes* notes) {
+  LineParser parser(input, end, filter, preserveRules, notes);
   const bool finished = parser.scan() && parser.finish();
   char fingerprint[kFingerprintSize + 1];
   const RuleClass rule = classifyRule(*filter, fingerprint);
@@ -345,10 +347,10 @@ RuleClass parseFilter(const char* input, Filter* filter,
                       HashSet<Filter>* hostSet,
                       HashSet<Filter>* exceptionHostSet,
                       HashSet<CosmeticFilter>* cosmeticFilters,
-                      bool preserveRules) {
+                      bool preserveRules, RuleNotes* notes) {
   return parseFilter(input, input + strlen(input), filter, bloomFilter,
                      exceptionBloomFilter, hostSet, exceptionHostSet,
-                     cosmeticFilters, preserveRules);
+                     cosmeticFilters, preserveRules, notes);
 }
 
 }  // namespace tessul

@@ -11,6 +11,7 @@
 namespace tessul {
 
 class BloomFilter;
+class RuleNotes;
 
 // Parses the characters of [input, end) into `filter`, which must be freshly
 // default-constructed. The option list after a '$' runs to the first NUL,
@@ -26,7 +27,8 @@ class BloomFilter;
 // selectors without domains go to `cosmeticFilters`, and domain-bound
 // element-hiding exceptions remove theirs from it. A rule of no place
 // (unsupported options) is filed nowhere. With `preserveRules`, the rule's
-// own text is kept in sourceText.
+// own text is kept in sourceText. Options that no keyword names are told to
+// `notes`, when given.
 //
 // Lines of more than 2047 characters are abandoned (no pattern, nothing
 // filed) unless the scan stops earlier at options, a comment or a regex.
@@ -36,7 +38,7 @@ RuleClass parseFilter(const char* input, const char* end, Filter* filter,
                       HashSet<Filter>* hostSet = nullptr,
                       HashSet<Filter>* exceptionHostSet = nullptr,
                       HashSet<CosmeticFilter>* cosmeticFilters = nullptr,
-                      bool preserveRules = false);
+                      bool preserveRules = false, RuleNotes* notes = nullptr);
 
 // The same for a NUL-terminated line.
 RuleClass parseFilter(const char* input, Filter* filter,
@@ -45,7 +47,7 @@ RuleClass parseFilter(const char* input, Filter* filter,
                       HashSet<Filter>* hostSet = nullptr,
                       HashSet<Filter>* exceptionHostSet = nullptr,
                       HashSet<CosmeticFilter>* cosmeticFilters = nullptr,
-                      bool preserveRules = false);
+                      bool preserveRules = false, RuleNotes* notes = nullptr);
 
 }  // namespace tessul
 

@@ -108,6 +108,13 @@ FilterOption optionKeywordBit(const char* text, int length) {
   return OptNone;
 }
 
+const char* optionKeyword(FilterOption bit) {
+  for (const OptionKeyword& entry : kOptionKeywords) {
+    if (entry.bit == bit) return entry.keyword;
+  }
+  return nullptr;
+}
+
 std::optional<FilterOption> requestTypeOption(std::string_view keyword) {
   for (const OptionKeyword& entry : kOptionKeywords) {
     if (isRequestType(entry.bit) && keyword == entry.keyword) return entry.bit;

@@ -24,6 +24,11 @@ bool startsWithKeyword(const char* text, int length, const char* keyword);
 // are values stored as texts, not keywords.
 FilterOption optionKeywordBit(const char* text, int length);
 
+// The keyword that names the option `bit` (one bit) in full, as rule text
+// writes it: e.g. "third-party", or "csp=" for a value option, whose value
+// no rule keeps. Null for a bit that no keyword names (OptUnknown).
+const char* optionKeyword(FilterOption bit);
+
 // The request type that `keyword` names, compared exactly (an option prefix
 // such as "stylesh" names none); nullopt when it names none.
 std::optional<FilterOption> requestTypeOption(std::string_view keyword);

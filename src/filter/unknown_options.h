@@ -1,14 +1,27 @@
-// The process-wide record of rule options that the parser did not
-// recognise. Each is reported once per process on standard output, however
-// many rules or engines use it.
+// Rule options that the parser does not recognise: how the parser tells of
+// them (RuleNotes), and the process-wide record through which an engine
+// without a note sink reports each on standard output once per process,
+// however many rules or engines use it.
 #ifndef TESSUL_FILTER_UNKNOWN_OPTIONS_H_
 #define TESSUL_FILTER_UNKNOWN_OPTIONS_H_
 
 #include <mutex>
 #include <set>
 #include <string>
+#include <string_view>
 
 namespace tessul {
+
+// Receives what the line parser has to say about the rule it parses.
+class RuleNotes {
+ public:
+  // An option that no keyword names, as written but without its '~'. The
+  // rule gets OptUnknown, so the engine drops it.
+  virtual void unknownOption(std::string_view option) = 0;
+
+ protected:
+  ~RuleNotes() = default;
+};
 
 // Thread-safe: engines on different threads may parse at the same time.
 class UnknownOptionSet {

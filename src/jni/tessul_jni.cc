@@ -6,8 +6,8 @@
 // two threads at once.
 //
 // No C++ exception may reach the JVM: every entry point catches, writes the
-// failure to the Android log and answers false. A holder of 0 or a null Java
-// string also answers false.
+// failure to the Android log and answers false (null for nativeMatch). A
+// holder of 0 or a null Java string also answers false (null).
 
 #include <android/log.h>
 #include <jni.h>
@@ -15,17 +15,23 @@
 #include <cstdint>
 #include <exception>
 #include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
+#include "filter/filter.h"
 #include "jni/client_data.h"
 #include "jni/file_helpers.h"
+#include "tessul_version.h"
 
 namespace {
 
 using tessul::ClientData;
 
 constexpr char kClassName[] = "com/velmora/tessul/TessulClient";
+constexpr char kMatchClassName[] = "com/velmora/tessul/TessulClient$Match";
+// Match(boolean blocked, byte[] blockingRule, byte[] exceptionRule)
+constexpr char kMatchConstructor[] = "(Z[B[B)V";
 constexpr char kLogTag[] = "tessul_client";
 constexpr char kReadListError[] = "Error while reading filter list file: %s";
 constexpr char kReadImageError[] =
@@ -34,8 +40,11 @@ constexpr char kWriteImageError[] =
     "Error while writing serialized data to file: %s";
 constexpr char kEmptyImageMessage[] = "Empty file";
 
-// Written once by JNI_OnLoad, before any native method can run.
+// Written once by JNI_OnLoad, before any native method can run. The class
+// stays referenced for as long as the library is loaded.
 jfieldID nativeThisField = nullptr;
+jclass matchClass = nullptr;
+jmethodID matchConstructor = nullptr;
 
 // `format` has exactly one %s, which receives `message`.
 void logError(const char* format, const char* message) {
@@ -88,16 +97,54 @@ const char* currentExceptionMessage() {
 }
 
 // Runs the body of a native method; an exception of any kind becomes a log
-// line and false.
-template <typename Body>
-jboolean guarded(const char* method, Body body) {
+// line and the answer `failure`.
+template <typename Result, typename Body>
+Result guardedOr(Result failure, const char* method, Body body) {
   try {
-    return body() ? JNI_TRUE : JNI_FALSE;
+    return body();
   } catch (...) {
     __android_log_print(ANDROID_LOG_ERROR, kLogTag, "Error in %s: %s", method,
                         currentExceptionMessage());
-    return JNI_FALSE;
+    return failure;
   }
+}
+
+template <typename Body>
+jboolean guarded(const char* method, Body body) {
+  return guardedOr<jboolean>(JNI_FALSE, method, [&]() -> jboolean {
+    return body() ? JNI_TRUE : JNI_FALSE;
+  });
+}
+
+// The rule as list text in a Java byte array (the Java side decodes it as
+// UTF-8: rule text is bytes, not always modified UTF-8); null for no rule.
+// Throws std::bad_alloc, leaving an OutOfMemoryError pending, when the JVM
+// has no room for it.
+jbyteArray ruleBytes(JNIEnv* env, const tessul::Filter* rule) {
+  if (rule == nullptr) return nullptr;
+  const std::string text = tessul::ruleText(*rule);
+  jbyteArray bytes = env->NewByteArray(static_cast<jsize>(text.size()));
+  if (bytes == nullptr) throw std::bad_alloc();
+  env->SetByteArrayRegion(bytes, 0, static_cast<jsize>(text.size()),
+                          reinterpret_cast<const jbyte*>(text.data()));
+  return bytes;
+}
+
+// Looks up the class and field identifiers of the bridge; false, with the
+// JVM's error pending, when one is missing.
+bool findIdentifiers(JNIEnv* env) {
+  jclass type = env->FindClass(kClassName);
+  if (type == nullptr) return false;
+  nativeThisField = env->GetFieldID(type, "nativeThis", "J");
+  env->DeleteLocalRef(type);
+  if (nativeThisField == nullptr) return false;
+  jclass match = env->FindClass(kMatchClassName);
+  if (match == nullptr) return false;
+  matchClass = static_cast<jclass>(env->NewGlobalRef(match));
+  env->DeleteLocalRef(match);
+  if (matchClass == nullptr) return false;
+  matchConstructor = env->GetMethodID(matchClass, "<init>", kMatchConstructor);
+  return matchConstructor != nullptr;
 }
 
 // Runs a file operation; its failure becomes a log line with `format` and
@@ -117,22 +164,19 @@ bool fileOperationSucceeds(const char* format, Operation operation) {
 
 extern "C" {
 
-// Looks up the field that holds each object's holder. Refusing the load
-// (-1) makes System.loadLibrary throw rather than leave native methods that
-// would read through an unknown field.
+// Looks up the field that holds each object's holder, and the class of the
+// answers of nativeMatch. Refusing the load (-1) makes System.loadLibrary
+// throw rather than leave native methods that would read through an unknown
+// field.
 JNIEXPORT jint JNICALL JNI_OnLoad(JavaVM* vm, void* /*reserved*/) {
   JNIEnv* env = nullptr;
   if (vm->GetEnv(reinterpret_cast<void**>(&env), JNI_VERSION_1_6) != JNI_OK) {
     return -1;
   }
-  jclass type = env->FindClass(kClassName);
-  if (type != nullptr) {
-    nativeThisField = env->GetFieldID(type, "nativeThis", "J");
-    env->DeleteLocalRef(type);
-  }
-  if (nativeThisField == nullptr) {
-    // FindClass or GetFieldID left a NoClassDefFoundError or NoSuchFieldError
-    // pending; the load fails with its own error instead.
+  if (!findIdentifiers(env)) {
+    // FindClass, GetFieldID or GetMethodID left a NoClassDefFoundError,
+    // NoSuchFieldError or NoSuchMethodError pending; the load fails with its
+    // own error instead.
     env->ExceptionClear();
     return -1;
   }
@@ -231,6 +275,32 @@ JNIEXPORT jboolean JNICALL Java_com_velmora_tessul_TessulClient_matches(
         urlChars.get(), static_cast<tessul::FilterOption>(options),
         domainChars.get());
   });
+}
+
+JNIEXPORT jobject JNICALL Java_com_velmora_tessul_TessulClient_nativeMatch(
+    JNIEnv* env, jobject self, jstring url, jint options, jstring domain) {
+  return guardedOr<jobject>(nullptr, "match", [&]() -> jobject {
+    ClientData* holder = holderOf(env, self);
+    JavaChars urlChars(env, url);
+    if (holder == nullptr || urlChars.get() == nullptr) return nullptr;
+    JavaChars domainChars(env, domain);
+    if (domainChars.get() == nullptr) return nullptr;
+    tessul::Filter* rule = nullptr;
+    tessul::Filter* exception = nullptr;
+    const bool blocked = holder->client->matches(
+        urlChars.get(), static_cast<tessul::FilterOption>(options),
+        domainChars.get(), &rule, &exception);
+    jbyteArray blockingText = ruleBytes(env, rule);
+    jbyteArray exceptionText = ruleBytes(env, exception);
+    return env->NewObject(matchClass, matchConstructor,
+                          blocked ? JNI_TRUE : JNI_FALSE, blockingText,
+                          exceptionText);
+  });
+}
+
+JNIEXPORT jstring JNICALL
+Java_com_velmora_tessul_TessulClient_version(JNIEnv* env, jclass /*type*/) {
+  return env->NewStringUTF(tessul::version());
 }
 
 }  // extern "C"

@@ -1,5 +1,7 @@
 package com.velmora.tessul;
 
+import java.nio.charset.StandardCharsets;
+
 /**
  * A URL filter engine: it takes ad-blocking and tracker-blocking filter lists
  * and answers, for each request an application is about to make, whether to
@@ -10,13 +12,17 @@ package com.velmora.tessul;
  *   client.parseFile("/data/easylist.txt");
  *   boolean blocked = client.matches("https://ads.example/ad.js",
  *       TessulClient.SCRIPT, "news.example");
+ *   TessulClient.Match match = client.match("https://ads.example/ad.js",
+ *       TessulClient.SCRIPT, "news.example");
+ *   String rule = match.blockingRule();  // e.g. "||ads.example^"
  * }
  * }</pre>
  *
  * <p>Every method is synchronized, so one object may be shared by several
  * threads; calls on it then run one at a time. After {@link #close()} every
- * method returns false. Failures to read or write files are written to the
- * Android log under the tag "tessul_client".
+ * method returns false, and {@link #match} an answer that blocks nothing.
+ * Failures to read or write files are written to the Android log under the
+ * tag "tessul_client".
  */
 public final class TessulClient implements AutoCloseable {
   /** Request type: a script. */
@@ -56,6 +62,73 @@ public final class TessulClient implements AutoCloseable {
 
   static {
     System.loadLibrary("tessul");
+  }
+
+  /**
+   * The answer for one request: whether it is blocked, and the rules that
+   * decided, each as its line in the filter list. Rules loaded from an engine
+   * image, which keeps no lines, are written as the list would have them.
+   */
+  public static final class Match {
+    private static final Match NOTHING = new Match(false, null, null);
+
+    private final boolean blocked;
+    private final String blockingRule;
+    private final String exceptionRule;
+
+    // Made by the library, with the rules' texts as UTF-8 bytes.
+    private Match(boolean blocked, byte[] blockingRule, byte[] exceptionRule) {
+      this.blocked = blocked;
+      this.blockingRule = textOf(blockingRule);
+      this.exceptionRule = textOf(exceptionRule);
+    }
+
+    private static String textOf(byte[] rule) {
+      return rule == null ? null : new String(rule, StandardCharsets.UTF_8);
+    }
+
+    /**
+     * Whether the request is to be blocked.
+     *
+     * @return true when a blocking rule applies and no exception rule does
+     */
+    public boolean blocked() {
+      return blocked;
+    }
+
+    /**
+     * The blocking rule that applies to the request.
+     *
+     * @return the rule as list text, for example {@code "||ads.example^"};
+     *     null when no blocking rule applies
+     */
+    public String blockingRule() {
+      return blockingRule;
+    }
+
+    /**
+     * The exception rule that cancels the blocking rule.
+     *
+     * @return the rule as list text, for example
+     *     {@code "@@||ads.example/ok/$script"}; null when no blocking rule
+     *     applies or no exception rule cancels it
+     */
+    public String exceptionRule() {
+      return exceptionRule;
+    }
+
+    /**
+     * The answer in words, for logs.
+     *
+     * @return "block" or "allow", then the rules that decided, if any
+     */
+    @Override
+    public String toString() {
+      StringBuilder text = new StringBuilder(blocked ? "block" : "allow");
+      if (blockingRule != null) text.append(' ').append(blockingRule);
+      if (exceptionRule != null) text.append(" cancelled by ").append(exceptionRule);
+      return text.toString();
+    }
   }
 
   /** The address of the native engine; 0 once closed. */
@@ -132,6 +205,34 @@ public final class TessulClient implements AutoCloseable {
    *     false when closed or when url or domain is null
    */
   public synchronized native boolean matches(String url, int options, String domain);
+
+  /**
+   * Whether a request is to be blocked, and the rules that decided: the same
+   * answer as {@link #matches(String, int, String)}, with its rules.
+   *
+   * @param url the URL of the request; only http, https, ws and wss URLs are
+   *     ever blocked
+   * @param options the request's type and party, as for {@link #matches}
+   * @param domain the host of the page that makes the request; must not be
+   *     null
+   * @return the answer; one that blocks nothing and names no rule when
+   *     closed or when url or domain is null
+   */
+  public synchronized Match match(String url, int options, String domain) {
+    Match match = nativeMatch(url, options, domain);
+    return match != null ? match : Match.NOTHING;
+  }
+
+  /**
+   * The version of the native library that answers, the version of tessul
+   * it was built from.
+   *
+   * @return the version, for example "1.2.3"
+   */
+  public static native String version();
+
+  // Null when closed, for a null url or domain, and on failure (logged).
+  private native Match nativeMatch(String url, int options, String domain);
 
   private native void init();
 

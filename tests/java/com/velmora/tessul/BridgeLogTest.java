@@ -34,8 +34,9 @@ class BridgeLogTest {
     Path list = Files.writeString(dir.resolve("list.txt"), RULE);
     String image = dir.resolve("image.dat").toString();
     ChildJvm.Output output = ChildJvm.script("parseFile", list.toString(), "serialize", image,
-        "deserialize", image, "matches", AD, SCRIPT, "page.example");
-    assertEquals(List.of("true", "true", "true", "true"), output.stdout());
+        "deserialize", image, "matches", AD, SCRIPT, "page.example",
+        "match", AD, SCRIPT, "page.example");
+    assertEquals(List.of("true", "true", "true", "true", "block " + RULE), output.stdout());
     assertLogged(output);
   }
 

@@ -6,7 +6,8 @@ package com.velmora.tessul;
  * to read what the library writes to stderr.
  *
  * <p>Calls: {@code parse TEXT}, {@code parseFile PATH}, {@code serialize
- * PATH}, {@code deserialize PATH}, {@code matches URL OPTIONS DOMAIN}.
+ * PATH}, {@code deserialize PATH}, {@code matches URL OPTIONS DOMAIN},
+ * {@code match URL OPTIONS DOMAIN} (printed as Match.toString() does).
  */
 final class NativeScript {
   private NativeScript() {}
@@ -16,12 +17,14 @@ final class NativeScript {
       int next = 0;
       while (next < args.length) {
         String call = args[next++];
-        boolean result = switch (call) {
+        Object result = switch (call) {
           case "parse" -> client.parse(args[next++]);
           case "parseFile" -> client.parseFile(args[next++]);
           case "serialize" -> client.serialize(args[next++]);
           case "deserialize" -> client.deserialize(args[next++]);
           case "matches" -> client.matches(
+              args[next++], Integer.parseInt(args[next++]), args[next++]);
+          case "match" -> client.match(
               args[next++], Integer.parseInt(args[next++]), args[next++]);
           default -> throw new IllegalArgumentException("unknown call " + call);
         };

@@ -1,5 +1,6 @@
 package com.velmora.tessul;
 
+import static org.junit.jupiter.api.Assertions.assertEquals;
 import static org.junit.jupiter.api.Assertions.assertFalse;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 
@@ -48,6 +49,41 @@ class TessulClientTest {
     assertFalse(client.matches("https://cdn.example/a.js", TessulClient.SCRIPT, "news.example"));
     // Only http, https, ws and wss URLs are filtered.
     assertFalse(client.matches("ftp://ads.example/a.js", TessulClient.SCRIPT, "news.example"));
+  }
+
+  private static void assertMatch(TessulClient.Match match, boolean blocked,
+      String blockingRule, String exceptionRule) {
+    assertEquals(blocked, match.blocked(), match.toString());
+    assertEquals(blockingRule, match.blockingRule(), match.toString());
+    assertEquals(exceptionRule, match.exceptionRule(), match.toString());
+  }
+
+  // match gives the answer of matches and the rules that decided, as list
+  // text: the engine keeps no lines, so each is written from the rule.
+  @Test
+  void matchReportsTheRulesThatDecided() {
+    assertTrue(client.parse(LIST + "\n||b\u00fccher.example^$s,~third-party"));
+    String page = "news.example";
+    int script = TessulClient.SCRIPT;
+    assertMatch(client.match("https://ads.example/a.js", script, page), true,
+        "||ads.example^", null);
+    assertMatch(client.match("https://ads.example/allowed/a.js", script, page), false,
+        "||ads.example^", "@@||ads.example/allowed/");
+    assertMatch(client.match("https://cdn.example/banner/1.png", TessulClient.IMAGE, page),
+        true, "/banner/*$image", null);
+    assertMatch(client.match("https://tracker.example/t", TessulClient.PING, page), true,
+        "||tracker.example^$third-party", null);
+    assertMatch(client.match("https://b\u00fccher.example/", script, "b\u00fccher.example"),
+        true, "||b\u00fccher.example^$script,~third-party", null);
+    assertMatch(client.match("https://cdn.example/a.js", script, page), false, null, null);
+    assertMatch(client.match("ftp://ads.example/a.js", script, page), false, null, null);
+    assertEquals("allow ||ads.example^ cancelled by @@||ads.example/allowed/",
+        client.match("https://ads.example/allowed/a.js", script, page).toString());
+  }
+
+  @Test
+  void versionIsTheProjectVersion() {
+    assertEquals(System.getProperty("tessul.version"), TessulClient.version());
   }
 
   @Test
@@ -113,6 +149,9 @@ class TessulClientTest {
     assertFalse(client.deserialize(null));
     assertFalse(client.matches(null, TessulClient.SCRIPT, "news.example"));
     assertFalse(client.matches("https://ads.example/a.js", TessulClient.SCRIPT, null));
+    assertMatch(client.match(null, TessulClient.SCRIPT, "news.example"), false, null, null);
+    assertMatch(client.match("https://ads.example/a.js", TessulClient.SCRIPT, null), false,
+        null, null);
     // The rules are untouched.
     assertTrue(client.matches("https://ads.example/a.js", TessulClient.SCRIPT, "news.example"));
   }
@@ -126,6 +165,8 @@ class TessulClientTest {
     client.close();
 
     assertFalse(client.matches("https://ads.example/a.js", TessulClient.SCRIPT, "news.example"));
+    assertMatch(client.match("https://ads.example/a.js", TessulClient.SCRIPT, "news.example"),
+        false, null, null);
     assertFalse(client.parse(LIST));
     assertFalse(client.parseFile(list.toString()));
     assertFalse(client.deserialize(image.toString()));
