@@ -2,13 +2,16 @@
 // rolling hash over a URL's windows, the fingerprint Bloom filter, the host
 // sets, single rules, the line parser and regex rules. The corpus-based ones
 // use the engine built from the bundled lists and the URLs of the request
-// logs in data/, one URL per iteration in log order.
+// logs in data/, one URL per iteration in log order. Then how loading the
+// bundled lists' image costs, and how parsing and matching grow with the
+// rules (BM_Growth...).
 //
 //   micro_bench [Google Benchmark flags, e.g. --benchmark_filter=Host]
 
 #include <benchmark/benchmark.h>
 
 #include <cstring>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -238,6 +241,100 @@ void BM_EngineMatches(benchmark::State& state,
         engine.matches(r.url.c_str(), r.options, r.page()));
   });
 }
+
+// Loading the bundled lists' image, as `tessul compile` and the Java bridge
+// write it (without element-hiding and HTML rules), into a new engine.
+void BM_LoadImage(benchmark::State& state) {
+  int size = 0;
+  std::unique_ptr<char[]> image(data().engine.serialize(&size, true, true));
+  for (auto _ : state) {
+    auto engine = std::make_unique<TessulClient>();
+    if (!engine->deserialize(image.get(), size)) {
+      return state.SkipWithError("the image does not load");
+    }
+    state.PauseTiming();
+    engine.reset();
+    state.ResumeTiming();
+  }
+  state.counters["bytes"] = size;
+}
+BENCHMARK(BM_LoadImage)->Unit(benchmark::kMillisecond);
+
+// ---------------------------------------------------------------------------
+// Growth with the rules: the host sets and a rule's domain sets grow their
+// bucket arrays, so that parsing takes time in proportion to the rules and
+// a lookup does not slow down.
+
+// `count` distinct host-only rules, one a line.
+std::string distinctHostRules(int64_t count) {
+  std::string list;
+  for (int64_t i = 0; i < count; ++i) {
+    list += "||h" + std::to_string(i) + ".example^\n";
+  }
+  return list;
+}
+
+void BM_GrowthParseDistinctHostRules(benchmark::State& state) {
+  const std::string list = distinctHostRules(state.range(0));
+  for (auto _ : state) {
+    auto engine = std::make_unique<TessulClient>();
+    engine->parse(list.c_str());
+    state.PauseTiming();
+    engine.reset();
+    state.ResumeTiming();
+  }
+}
+BENCHMARK(BM_GrowthParseDistinctHostRules)
+    ->Arg(250000)
+    ->Arg(1000000)
+    ->Iterations(2)
+    ->Unit(benchmark::kMillisecond);
+
+// matches() for requests to hosts among the rules and to other hosts.
+void BM_GrowthMatchAmongDistinctHostRules(benchmark::State& state) {
+  const int64_t count = state.range(0);
+  TessulClient engine;
+  engine.parse(distinctHostRules(count).c_str());
+  std::vector<std::string> urls;
+  for (int64_t i = 0; i < 1000; ++i) {
+    urls.push_back("https://h" + std::to_string(i * 7919 % count) +
+                   ".example/a.js");
+    urls.push_back("https://other" + std::to_string(i) + ".example/a.js");
+  }
+  cycle(state, urls, [&](const std::string& url) {
+    benchmark::DoNotOptimize(engine.matches(url.c_str(), OptScript, nullptr));
+  });
+}
+BENCHMARK(BM_GrowthMatchAmongDistinctHostRules)->Arg(250000)->Arg(1000000);
+
+// The first request that reaches a rule loaded from an image, which builds
+// the rule's domain sets: here a rule that excludes `count` domains.
+void BM_GrowthFirstRequestToARuleExcludingDomains(benchmark::State& state) {
+  std::string rule = "/ad.$domain=";
+  for (int64_t i = 0; i < state.range(0); ++i) {
+    rule += (i == 0 ? "~d" : "|~d") + std::to_string(i) + ".test";
+  }
+  TessulClient parsed;
+  parsed.parse(rule.c_str());
+  int size = 0;
+  std::unique_ptr<char[]> image(parsed.serialize(&size));
+  for (auto _ : state) {
+    state.PauseTiming();
+    auto engine = std::make_unique<TessulClient>();
+    engine->deserialize(image.get(), size);
+    state.ResumeTiming();
+    if (!engine->matches("https://x.test/ad.js", OptScript, "news.test")) {
+      return state.SkipWithError("the rule does not block");
+    }
+    state.PauseTiming();
+    engine.reset();
+    state.ResumeTiming();
+  }
+}
+BENCHMARK(BM_GrowthFirstRequestToARuleExcludingDomains)
+    ->Arg(50000)
+    ->Iterations(3)
+    ->Unit(benchmark::kMillisecond);
 
 // ---------------------------------------------------------------------------
 // Single rules, from the bundled lists, each with a request it matches and

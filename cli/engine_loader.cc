@@ -71,8 +71,9 @@ LoadedEngine::LoadedEngine(const EngineSources& sources, bool preserveRules) {
 void LoadedEngine::loadImage(const std::string& path) {
   image_ = readWholeFile(path, "image");
   if (image_.empty()) throw Failure("engine image " + path + " is empty");
-  if (!client_.deserialize(image_.data(), image_.size())) {
-    throw Failure("engine image " + path + " is damaged: it does not load");
+  std::string reason;
+  if (!client_.deserialize(image_.data(), image_.size(), &reason)) {
+    throw Failure("engine image " + path + " is damaged: " + reason);
   }
 }
 

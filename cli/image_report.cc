@@ -30,10 +30,13 @@ class SectionWalker {
   explicit SectionWalker(const std::string& image)
       : reader_(image.data(), image.size()) {}
 
-  bool readHeader(uint32_t* values) {
-    intact_ = reader_.readHeader(values, kHeaderValueCount, 0);
+  // Returns the number of values read, -1 for a damaged header.
+  int readHeader(uint32_t* values) {
+    const int count =
+        reader_.readHeader(values, kHeaderValueCount, kMaxHeaderValueCount);
+    intact_ = count >= 0;
     add("header", reader_.position(), true);
-    return intact_;
+    return count;
   }
 
   void measureRules(const char* name, uint32_t count) {
@@ -85,9 +88,9 @@ void appendLine(std::string* out, const char* format, ...) {
   *out += '\n';
 }
 
-bool loads(const std::string& image) {
+bool loads(const std::string& image, std::string* failure) {
   TessulClient engine;  // destroyed before the image bytes it points into
-  return engine.deserialize(image.data(), image.size());
+  return engine.deserialize(image.data(), image.size(), failure);
 }
 
 }  // namespace
@@ -98,18 +101,17 @@ ImageReport describeImage(const std::string& name, const std::string& image) {
   appendLine(&out, "image: %s", name.c_str());
   appendLine(&out, "size: %zu bytes", image.size());
 
-  uint32_t header[kHeaderValueCount] = {};
+  uint32_t header[kMaxHeaderValueCount] = {};
   SectionWalker walker(image);
-  if (walker.readHeader(header)) {
+  const int headerValues = walker.readHeader(header);
+  if (headerValues >= 0) {
     appendLine(&out, "header values:");
-    for (int i = 0; i < kHeaderValueCount; ++i) {
+    for (int i = 0; i < headerValues; ++i) {
       appendLine(&out, "  %2d %-32s %10" PRIu32, i + 1,
                  headerValueName(i).c_str(), header[i]);
     }
   } else {
-    appendLine(&out,
-               "header: damaged (no zero byte after it, or a number "
-               "wider than 32 bits)");
+    appendLine(&out, "header: damaged");
   }
   for (const ImageSection& section : kImageSections) {
     const uint32_t value = header[section.headerValue];
@@ -133,8 +135,12 @@ ImageReport describeImage(const std::string& name, const std::string& image) {
     appendLine(&out, "     %-32s %10zu", "(after the last section)",
                walker.bytesAfterSections());
   }
-  report.loads = loads(image);
-  appendLine(&out, "loads: %s", report.loads ? "yes" : "no");
+  report.loads = loads(image, &report.failure);
+  if (report.loads) {
+    appendLine(&out, "loads: yes");
+  } else {
+    appendLine(&out, "loads: no: %s", report.failure.c_str());
+  }
   return report;
 }
 

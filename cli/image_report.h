@@ -1,7 +1,8 @@
-// What `tessul info` tells about an engine image: the twenty values of its
-// header by name, the size of each section, and whether the engine loads
-// it. Sections are measured with the engine's own bounded record readers,
-// so a damaged image is described up to its damage, never read past.
+// What `tessul info` tells about an engine image: the values of its header
+// by name, the size of each section, and whether the engine loads it (and if
+// not, which check it fails). Sections are measured with the engine's own
+// bounded record readers, so a damaged image is described up to its damage,
+// never read past.
 #ifndef TESSUL_CLI_IMAGE_REPORT_H_
 #define TESSUL_CLI_IMAGE_REPORT_H_
 
@@ -13,6 +14,7 @@ namespace cli {
 struct ImageReport {
   std::string text;  // the report, several lines
   bool loads = false;
+  std::string failure;  // why it does not load
 };
 
 // Describes the image bytes; `name` is how the report names the image.

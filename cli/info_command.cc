@@ -22,7 +22,7 @@ int runInfo(const CommandLine& line) {
     throw Failure(std::string("cannot write the report: ") + strerror(errno));
   }
   if (!report.loads) {
-    throw Failure("engine image " + path + " is damaged: it does not load");
+    throw Failure("engine image " + path + " is damaged: " + report.failure);
   }
   return 0;
 }

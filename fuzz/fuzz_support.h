@@ -63,24 +63,26 @@ inline std::string urlFromRuleLine(const char* line, const char* end) {
 }
 
 template <typename T>
-void makeSmallSet(HashSet<T>** slot, bool allowDuplicates) {
+void makeSmallSet(HashSet<T>** slot, bool allowDuplicates,
+                  unsigned int buckets) {
   *slot = new HashSet<T>(allowDuplicates);
-  (*slot)->Init(7);
+  (*slot)->Init(buckets);
 }
 
-// Gives an empty engine tiny Bloom filters and hash sets, which parse()
-// keeps when it finds them. Sized for whole lists, the stores would cost
-// more time to set up, write and read than a short list does, and with few
-// buckets the chains of the hash sets grow long.
-inline void giveSmallStores(TessulClient& engine) {
+// Gives an empty engine tiny Bloom filters and hash sets of `buckets`
+// buckets (7 unless told), which parse() keeps when it finds them. Sized for
+// whole lists, the stores would cost more time to set up, write and read
+// than a short list does; with few buckets the chains of the hash sets grow
+// long, and the sets grow their bucket arrays.
+inline void giveSmallStores(TessulClient& engine, unsigned int buckets = 7) {
   for (const SideStores& side : kSides) {
     engine.*side.fingerprintBloom.member =
         new BloomFilter(1, 64, fingerprintHashFns, kFingerprintHashFnCount);
-    makeSmallSet(&(engine.*side.hostSet.member), true);
+    makeSmallSet(&(engine.*side.hostSet.member), true, buckets);
   }
   for (const RuleStore& store : kRuleStores) {
     if (store.domains.set.member != nullptr) {
-      makeSmallSet(&(engine.*store.domains.set.member), false);
+      makeSmallSet(&(engine.*store.domains.set.member), false, buckets);
     }
   }
 }

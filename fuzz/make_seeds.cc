@@ -1,11 +1,14 @@
 // Writes the fuzz targets' seed corpora, made from the bundled lists and the
 // request files, into one directory per target under the given directory:
 //
-//   filter_line/   single lines of the lists
-//   filter_list/   runs of consecutive lines, after a flags byte
-//   engine_image/  images of such runs (most with tiny Bloom filters and
-//                  hash sets) and of a sample of both lists
-//   request/       every request of the request files
+//   filter_line/       single lines of the lists
+//   filter_list/       runs of consecutive lines, after a flags byte
+//   engine_image/      images of such runs, with tiny Bloom filters and hash
+//                      sets: a few kilobytes each
+//   engine_image_big/  images with the stores the engine makes for itself,
+//                      of a run and of a sample of both lists (200 and 320
+//                      kilobytes), for the longer runs of scripts/fuzz --big
+//   request/           every request of the request files
 //
 // Seeds are made at fuzzing time rather than kept in the repository, where
 // they would take megabytes.
@@ -30,7 +33,7 @@ namespace fs = std::filesystem;
 
 constexpr size_t kLineStride = 61;
 constexpr size_t kListStride = 2000;
-constexpr size_t kListLines = 40;
+constexpr size_t kListLines = 12;
 constexpr size_t kImageStride = 4000;
 constexpr size_t kImageLines = 60;
 constexpr size_t kSampleStride = 50;
@@ -111,8 +114,9 @@ void writeSeeds(const fs::path& root) {
   for (size_t i = 0; i < listLines.size(); i += kImageStride) {
     imageSeeds.add(compactImageOf(joined(listLines, i, kImageLines, 1)));
   }
-  imageSeeds.add(imageOf(joined(listLines, 0, kImageLines, 1)));
-  imageSeeds.add(imageOf(joined(listLines, 0, SIZE_MAX, kSampleStride)));
+  Corpus bigImageSeeds(root, "engine_image_big");
+  bigImageSeeds.add(imageOf(joined(listLines, 0, kImageLines, 1)));
+  bigImageSeeds.add(imageOf(joined(listLines, 0, SIZE_MAX, kSampleStride)));
 
   Corpus requestSeeds(root, "request");
   for (const char* file : {"pageloads.tsv", "peer-dev.tsv"}) {

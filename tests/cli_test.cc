@@ -702,31 +702,53 @@ TEST_F(CliTest, InfoDescribesAnImage) {
   EXPECT_EQ(total, readFile(path("plain.img")).size());
 }
 
+// Files that are not whole engine images, as a broken download or a wrong
+// path gives them: check refuses to answer and info says why they do not
+// load, naming the check each fails.
 TEST_F(CliTest, DamagedImagesAreReportedNotLoaded) {
   ASSERT_EQ(run({"compile", "--list", file("list.txt", "||a.test^\n"), "-o",
                  path("good.img")})
                 .status,
             0);
   const std::string good = readFile(path("good.img"));
-  const std::string truncated =
-      file("truncated.img", good.substr(0, good.size() - 10));
-  const std::string empty = file("empty.img", "");
-  const std::string garbage = file("garbage.img", "zz,qq\nnot an image at all");
-
-  const Outcome info = run({"info", truncated});
-  EXPECT_EQ(info.status, 1);
-  EXPECT_TRUE(contains(info.out, "damaged"));
-  EXPECT_TRUE(contains(info.out, "\nloads: no\n"));
-  EXPECT_EQ(info.err, "tessul: engine image " + truncated +
-                          " is damaged: it does not load\n");
-  for (const std::string& image : {truncated, empty, garbage}) {
+  const std::string notTwentyNumbers =
+      "header: not 20 lower-case hexadecimal numbers, separated by commas and "
+      "ended by a zero byte";
+  const std::string endsAt =
+      "image: its last section ends at byte " + std::to_string(good.size());
+  std::string noise(300, '\0');
+  for (size_t i = 0; i < noise.size(); ++i)
+    noise[i] = static_cast<char>(i * 7919 % 251);
+  const std::pair<std::string, std::string> files[] = {
+      {file("truncated.img", good.substr(0, good.size() - 10)),
+       "excludeDomainExceptionSet: its 105 bytes run past the end of the "
+       "image"},
+      {file("zeros.img", std::string(100, '\0')), notTwentyNumbers},
+      {file("zero.img", std::string(1, '\0')), notTwentyNumbers},
+      {file("noise.img", noise), notTwentyNumbers},
+      {file("garbage.img", "zz,qq\nnot an image at all"), notTwentyNumbers},
+      {file("trailing.img", good + "garbage"),
+       endsAt + " of " + std::to_string(good.size() + 7)},
+      {file("twice.img", good + good),
+       endsAt + " of " + std::to_string(2 * good.size())},
+  };
+  for (const auto& [image, reason] : files) {
     SCOPED_TRACE(image);
+    const Outcome info = run({"info", image});
+    EXPECT_EQ(info.status, 1);
+    EXPECT_TRUE(contains(info.out, "\nloads: no: " + reason + "\n"))
+        << info.out;
+    EXPECT_EQ(info.err, "tessul: engine image " + image +
+                            " is damaged: " + reason + "\n");
     const Outcome check = run({"check", "--image", image, "https://a.test/"});
     EXPECT_EQ(check.status, 1);
     EXPECT_EQ(check.out, "");
-    EXPECT_TRUE(contains(check.err, image));
-    EXPECT_EQ(lines(check.err).size(), 1u);
+    EXPECT_EQ(check.err, info.err);
   }
+  const std::string empty = file("empty.img", "");
+  const Outcome check = run({"check", "--image", empty, "https://a.test/"});
+  EXPECT_EQ(check.status, 1);
+  EXPECT_EQ(check.err, "tessul: engine image " + empty + " is empty\n");
 }
 
 TEST_F(CliTest, CompileReplacesAFileOnlyWithACompleteImage) {

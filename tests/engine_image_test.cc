@@ -1,3 +1,7 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -7,6 +11,7 @@
 #include "engine/engine_internals.h"
 #include "engine/tessul_client.h"
 #include "hashing/bloom_filter.h"
+#include "image/image_layout.h"
 #include "image_test_support.h"
 #include "test_support.h"
 
@@ -148,22 +153,6 @@ TEST(EngineImageTest, FreshEngineImageIsFortyBytes) {
   EXPECT_EQ(savedImage(loaded), image);
 }
 
-TEST(EngineImageTest, HeaderWithoutNumbersLoadsEmptyAndEmptyImageFails) {
-  TessulClient engine;
-  engine.parse("||ads.test^");
-  const ExactCopy zeroByte(std::string(1, '\0'));
-  EXPECT_TRUE(engine.deserialize(zeroByte.data(), zeroByte.size()));
-  EXPECT_EQ(totalCount(engine), 0);
-  EXPECT_FALSE(engine.matches("https://ads.test/", OptScript, nullptr));
-
-  engine.parse("||ads.test^");
-  EXPECT_FALSE(engine.deserialize(nullptr, 0)) << "nothing is read";
-  EXPECT_EQ(totalCount(engine), 0);
-  EXPECT_FALSE(engine.matches("https://ads.test/", OptScript, nullptr));
-  engine.parse("||ads.test^");
-  EXPECT_TRUE(engine.matches("https://ads.test/", OptScript, nullptr));
-}
-
 TEST_F(SmallEngineImageTest, LoadedEngineSavesTheSameBytesAndAnswersAlike) {
   ASSERT_GT(parsed_.hostBlockSet->elementCount, 3u);
   ExactCopy image(image_);
@@ -227,52 +216,182 @@ TEST_F(SmallEngineImageTest, OmittedRulesAreLeftOut) {
   }
 }
 
-TEST_F(SmallEngineImageTest, FailingSixthSetLeavesTheOthersLoaded) {
-  ASSERT_EQ(parsed_.excludeDomainExceptionSet->elementCount, 1u);
-  std::string damaged = image_;
-  damaged.back() = 'Z';  // the last bucket terminator of the sixth set
-  ExactCopy image(damaged);
-  ExactCopy cut(image_.data(), image_.size() - 1);
-  TessulClient loaded;
-  EXPECT_FALSE(loaded.deserialize(image.data(), image.size()));
-  EXPECT_EQ(loaded.hostBlockSet->elementCount,
-            parsed_.hostBlockSet->elementCount);
-  EXPECT_EQ(loaded.hostExceptionSet->elementCount, 1u);
-  EXPECT_EQ(loaded.includeDomainBlockSet->elementCount, 2u);
-  EXPECT_EQ(loaded.excludeDomainBlockSet->elementCount, 1u);
-  EXPECT_EQ(loaded.includeDomainExceptionSet->elementCount, 1u);
-  ASSERT_NE(loaded.excludeDomainExceptionSet, nullptr);
-  EXPECT_EQ(loaded.excludeDomainExceptionSet->elementCount, 1u)
-      << "the failing set keeps what it read";
-  EXPECT_EQ(loaded.fingerprintedBlockCount, 1) << "arrays stay loaded";
-  EXPECT_TRUE(loaded.matches("https://ads.test/a.js", OptScript, nullptr));
-
-  // Cut by one byte, the sixth section no longer fits: it stays empty.
-  EXPECT_FALSE(loaded.deserialize(cut.data(), cut.size()));
-  EXPECT_NE(loaded.includeDomainExceptionSet, nullptr);
-  EXPECT_EQ(loaded.excludeDomainExceptionSet, nullptr);
-  EXPECT_TRUE(loaded.matches("https://ads.test/a.js", OptScript, nullptr));
+// The image's header fields, and the image with field `index` replaced.
+std::vector<std::string> headerFields(const std::string& image) {
+  std::vector<std::string> fields;
+  const std::string header = image.substr(0, image.find('\0'));
+  for (size_t start = 0;;) {
+    const size_t comma = header.find(',', start);
+    fields.push_back(header.substr(start, comma - start));
+    if (comma == std::string::npos) return fields;
+    start = comma + 1;
+  }
 }
 
-TEST_F(SmallEngineImageTest, DamageBeforeTheSetsEmptiesTheEngine) {
-  const size_t setsStart = image_.size() - 18007 - 2006 - 1006 - 105 - 1006 - 105;
-  const size_t bloomStart = setsStart - 150001 - 25001;
-  std::string moreRules = image_;
-  moreRules.replace(0, 1, "9");  // more fingerprinted rules than written
-  for (const std::string& damaged :
-       {image_.substr(0, bloomStart - 1),  // inside the rule arrays
-        image_.substr(0, bloomStart + 10),  // inside a Bloom filter
-        image_.substr(0, 30),              // inside the header
-        moreRules}) {
-    ExactCopy image(damaged);
-    TessulClient loaded;
-    EXPECT_FALSE(loaded.deserialize(image.data(), image.size()));
-    EXPECT_EQ(totalCount(loaded), 0);
-    EXPECT_EQ(loaded.fingerprintedBlockRules, nullptr);
-    EXPECT_EQ(loaded.blockFingerprintBloom, nullptr);
-    EXPECT_EQ(loaded.hostBlockSet, nullptr);
-    EXPECT_FALSE(loaded.matches("https://ads.test/a.js", OptScript, nullptr));
+std::string withHeaderField(const std::string& image, int index,
+                            const std::string& value) {
+  std::vector<std::string> fields = headerFields(image);
+  fields[index] = value;
+  std::string header;
+  for (const std::string& field : fields)
+    header += (header.empty() ? "" : ",") + field;
+  return header + image.substr(image.find('\0'));
+}
+
+uint32_t headerValue(const std::string& image, int index) {
+  return static_cast<uint32_t>(
+      std::stoul(headerFields(image)[index], nullptr, 16));
+}
+
+std::string hex(uint32_t value) {
+  char text[16];
+  snprintf(text, sizeof text, "%x", value);
+  return text;
+}
+
+// `image` with the first `text` replaced by `replacement`.
+std::string replaced(std::string image, const std::string& text,
+                     const std::string& replacement) {
+  const size_t at = image.find(text);
+  EXPECT_NE(at, std::string::npos) << text;
+  if (at != std::string::npos) image.replace(at, text.size(), replacement);
+  return image;
+}
+
+// What a load must not change: the engine's stores (through its image), the
+// image it points into, its statistics and bad-fingerprint detection.
+struct EngineState {
+  explicit EngineState(TessulClient& engine)
+      : image(savedImage(engine)),
+        imageBuffer(engine.imageBuffer),
+        tracker(engine.badFingerprintTracker),
+        statistics{engine.blockBloomFalseHits, engine.exceptionBloomFalseHits,
+                   engine.blockBloomSkips,     engine.exceptionBloomSkips,
+                   engine.blockHostSetSkips,   engine.exceptionHostSetSkips} {}
+  bool operator==(const EngineState& other) const {
+    return image == other.image && imageBuffer == other.imageBuffer &&
+           tracker == other.tracker && statistics == other.statistics;
   }
+
+  std::string image;
+  const char* imageBuffer;
+  const BadFingerprintsHashSet* tracker;
+  std::vector<uint32_t> statistics;
+};
+
+// Every check of the loader, each with a damage that fails it and only it:
+// the load fails with the check's reason and leaves the engine as it was.
+TEST_F(SmallEngineImageTest, EachDamageFailsItsCheckAndChangesNothing) {
+  const std::string& good = image_;
+  const int lastSetLength = kHeaderValueCount - 1;
+  const size_t setsLength = [&] {
+    size_t length = 0;
+    for (int i = 14; i < kHeaderValueCount; ++i) length += headerValue(good, i);
+    return length;
+  }();
+  const size_t blockBloomStart =
+      good.size() - setsLength - headerValue(good, 12) - headerValue(good, 13);
+  std::string noBlockBloom = good;
+  std::fill_n(noBlockBloom.begin() + blockBloomStart, headerValue(good, 12),
+              '\0');
+  const std::string firstRecord = good.substr(good.find('\0') + 1, 6);
+  ASSERT_EQ(firstRecord, std::string("0,0,0\0/", 6));
+  const size_t hostAnchor = good.find("ads.test^ads.test") + 9;
+  std::string otherBucket = good;
+  otherBucket[hostAnchor] = 'b';  // anchor host "bds.test"
+
+  struct Case {
+    std::string image;
+    std::string reason;  // how the reason begins
+  };
+  const Case cases[] = {
+      {"", "image: empty"},
+      {std::string(1, '\0'), "header: not 20 lower-case hexadecimal numbers"},
+      {std::string(100, '\0'), "header: not 20"},
+      {withHeaderField(good, 12, "249F1"), "header: not 20"},
+      {withHeaderField(good, 0, "01"), "header: not 20"},
+      {withHeaderField(good, lastSetLength,
+                       headerFields(good)[lastSetLength] + ",0"),
+       "header: not 20"},
+      {withHeaderField(good, 0, "ffffffff"),
+       "header: fingerprintedBlockCount is negative"},
+      {withHeaderField(good, 4, "fffff"), " rules cannot fit in the image"},
+      {good + "x", "image: its last section ends at byte " +
+                       std::to_string(good.size()) + " of " +
+                       std::to_string(good.size() + 1)},
+      {good + good, "image: its last section ends at byte"},
+      {good.substr(0, good.size() - 1),
+       "excludeDomainExceptionSet: its " +
+           std::to_string(headerValue(good, lastSetLength)) +
+           " bytes run past the end of the image"},
+      {replaced(good, firstRecord, std::string("0,0,0,0\0/", 8)),
+       "fingerprintedBlockRules: a header does not hold exactly its numbers "
+       "(at byte " +
+           std::to_string(good.find('\0') + 1) + ")"},
+      {otherBucket,
+       "hostBlockSet: an element lies outside the bucket of its hash"},
+      {replaced(good, "~#extra,", std::string("~#extra\0", 8)),
+       "hostBlockSet: no comma ends a tag"},
+      {replaced(good, "~#extra,", "~#,xtra,"),
+       "hostBlockSet: an empty tag comes before no domain text that needs it"},
+      {replaced(good, "3e8,0", "3e8,2"),
+       "includeDomainBlockSet: the duplicates flag is neither 0 nor 1"},
+      {replaced(good, std::string("ax\0other.test\0", 14),
+                std::string("ax\0other.testZ", 14)),
+       "excludeDomainExceptionSet: a record does not end in its zero byte"},
+      {withHeaderField(good, lastSetLength,
+                       hex(headerValue(good, lastSetLength) + 1)) +
+           '\0',
+       "excludeDomainExceptionSet: bytes follow the last bucket"},
+      {withHeaderField(good, 10, hex(headerValue(good, 10) - 1)),
+       "header: hostBlockCount is 3, but hostBlockSet holds 4 rules"},
+      {withHeaderField(good, 11, "0"),
+       "header: hostExceptionCount is 0, but hostExceptionSet holds 1 rules"},
+      {replaced(good, "news.test|shop.test", "nexs.test|shop.test"),
+       "includeDomainBlockRules: rule 0 names a domain that "
+       "includeDomainBlockSet lacks"},
+      {replaced(good, "/banner/ads/*", "/ba*ner/a*s/*"),
+       "fingerprintedBlockRules: rule 0 has no fingerprint"},
+      {noBlockBloom,
+       "fingerprintedBlockRules: rule 0 has a fingerprint that "
+       "blockFingerprintBloom lacks"},
+  };
+
+  const ExactCopy earlier(image_);
+  TessulClient engine;
+  ASSERT_TRUE(engine.deserialize(earlier.data(), earlier.size()));
+  engine.parse("||extra.test^\n");
+  engine.addTag("extra");
+  engine.enableBadFingerprintDetection();
+  const std::vector<std::string> expectedAnswers = answers(engine);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.reason);
+    const EngineState before(engine);
+    const ExactCopy damaged(c.image);
+    std::string reason;
+    EXPECT_FALSE(engine.deserialize(damaged.data(), damaged.size(), &reason));
+    EXPECT_NE(reason.find(c.reason), std::string::npos) << reason;
+    EXPECT_TRUE(EngineState(engine) == before);
+    EXPECT_TRUE(engine.tagExists("extra"));
+    EXPECT_EQ(answers(engine), expectedAnswers);
+    EXPECT_TRUE(engine.matches("https://extra.test/", OptScript, nullptr));
+  }
+}
+
+// The pointer-only form trusts the image to end where its sections do, but
+// checks the rest alike.
+TEST_F(SmallEngineImageTest, TrustingFormChecksAllButTheEnd) {
+  const ExactCopy extended(image_ + "more");
+  TessulClient engine;
+  ASSERT_TRUE(engine.deserialize(extended.data()));
+  EXPECT_EQ(answers(engine), answers(parsed_));
+
+  std::string damaged = image_;
+  damaged[damaged.find("ads.test^ads.test") + 9] = 'b';
+  const ExactCopy otherBucket(damaged);
+  EXPECT_FALSE(engine.deserialize(otherBucket.data()));
+  EXPECT_EQ(engine.imageBuffer, extended.data());
+  EXPECT_EQ(answers(engine), answers(parsed_));
 }
 
 TEST_F(SmallEngineImageTest, TagsSurviveALoadAndStatisticsStartAtZero) {

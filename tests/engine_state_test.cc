@@ -32,7 +32,8 @@ TEST(EngineStateTest, NewAndClearedEnginesBlockNothing) {
   EXPECT_EQ(engine.hostBlockSet, nullptr);
   EXPECT_EQ(engine.blockBloomSkips, 0u);
   EXPECT_FALSE(engine.matches("https://ads.test/x", OptScript, nullptr));
-  const char image[] = "0";
+  // The image of an engine without stores.
+  const char image[] = "0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0";
   ASSERT_TRUE(engine.deserialize(image, sizeof image));
   engine.clear();
   EXPECT_EQ(engine.imageBuffer, image) << "clear keeps the last image's address";

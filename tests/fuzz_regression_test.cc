@@ -1,11 +1,12 @@
 // Inputs that the fuzz targets (fuzz/) found to break the engine, kept in
 // fuzz/regressions/<target>/ and fed here through the engine's interface.
 
+#include <gtest/gtest.h>
+
 #include <fstream>
 #include <sstream>
 #include <string>
-
-#include <gtest/gtest.h>
+#include <vector>
 
 #include "engine/tessul_client.h"
 #include "engine_answers.h"
@@ -90,6 +91,47 @@ TEST(FuzzRegressionTest, EmptyDomainListsSurviveImages) {
     expectLoadedAnswersAsParsed(list, "https://e.test/qwerty", OptScript,
                                 nullptr, true);
   }
+}
+
+// filter_list: "~#=##" hides elements on the pages of "~#=", a domain text
+// that begins with the tag marker "~#": the image reader took it for a tag,
+// so the loaded rule wrote another image. The same held for request rules:
+// "$domain=~#foo.com" excludes the domain "#foo.com", which no page host can
+// be (a host has no '#'), so the rule applies on every page; loaded from its
+// image it had a tag instead and applied nowhere. Images now write such a
+// domain text after an empty tag, and it reads back as itself.
+TEST(FuzzRegressionTest, DomainTextsThatBeginWithTheTagMarkerSurviveImages) {
+  const std::string found =
+      listOf(regression("filter_list/tag-marker-domain-text"));
+  expectLoadedAnswersAsParsed(found, "https://e.test/", OptScript, "e.test",
+                              false);
+  for (const char* page :
+       std::vector<const char*>{"a.test", "foo.com", nullptr}) {
+    expectLoadedAnswersAsParsed("||ads.example.com^$domain=~#foo.com\n",
+                                "https://ads.example.com/x", OptScript, page,
+                                true);
+  }
+  expectLoadedAnswersAsParsed("/ad.js$domain=~#a|~b.test\n",
+                              "https://x.test/ad.js", OptScript, "b.test",
+                              false);
+  expectLoadedAnswersAsParsed("/ad.js$domain=~#a|~b.test\n",
+                              "https://x.test/ad.js", OptScript, "c.test",
+                              true);
+  expectLoadedAnswersAsParsed("||ads.test^$domain=~#x.test,tag=t\n",
+                              "https://ads.test/", OptScript, "a.test", false);
+}
+
+// filter_list: "||^" is a host-only rule with an empty anchor host, which
+// hashed as that empty host when parsed; an image writes an empty host as
+// none, and loaded, the rule hashed as its pattern: it lay outside the
+// bucket of its hash, and the image of a parsed engine did not load. An
+// empty anchor host now hashes as none does.
+TEST(FuzzRegressionTest, HostRulesWithAnEmptyHostLieInTheirBucketWhenLoaded) {
+  const std::string found = listOf(regression("filter_list/empty-anchor-host"));
+  expectLoadedAnswersAsParsed(found, "https://a.test/x.png", OptImage, nullptr,
+                              true);
+  expectLoadedAnswersAsParsed(found, "https://b.test/x.png", OptImage, nullptr,
+                              false);
 }
 
 }  // namespace

@@ -116,6 +116,46 @@ TEST(HashSetTest, CleanupEmptiesAndKeepsTheDuplicatesFlag) {
   EXPECT_FALSE(set.Remove({1, 1, 1}));
 }
 
+// Past eight elements a bucket on average, the bucket array doubles; every
+// element stays findable, in the bucket its hash gives, and equal elements
+// keep the order they were added in.
+TEST(HashSetTest, BucketsDoubleWhenChainsGrowLong) {
+  HashSet<Item> set(/*allowDuplicates=*/true);
+  set.Init(3);
+  for (int key = 0; key < 24; ++key)
+    set.Add({key, uint64_t(key) * 7, key}, true);
+  EXPECT_EQ(set.bucketCount, 3u) << "eight a bucket: still room";
+  set.Add({1, 7, 100}, false);  // a duplicate of key 1, after it
+  EXPECT_EQ(set.bucketCount, 6u);
+  for (int key = 24; key < 1000; ++key)
+    set.Add({key, uint64_t(key) * 7, key}, true);
+  EXPECT_EQ(set.bucketCount, 192u);
+  EXPECT_EQ(set.elementCount, 1001u);
+  for (uint32_t b = 0; b < set.bucketCount; ++b) {
+    for (HashItem<Item>* item = set.buckets[b]; item; item = item->next) {
+      EXPECT_EQ(item->element->hash() % set.bucketCount, b);
+    }
+  }
+  for (int key = 0; key < 1000; ++key) {
+    ASSERT_NE(set.Find({key, uint64_t(key) * 7, 0}), nullptr) << key;
+  }
+  std::vector<int> duplicates;
+  set.FindIf({1, 7, 0}, [&](Item& item) {
+    duplicates.push_back(item.tag);
+    return false;
+  });
+  EXPECT_EQ(duplicates, (std::vector<int>{1, 100}));
+}
+
+TEST(HashSetTest, AChainByDesignDoesNotGrow) {
+  BadFingerprintsHashSet tracker;
+  for (int i = 0; i < 100; ++i) {
+    tracker.Add(BadFingerprint(std::to_string(100000 + i).c_str()), true);
+  }
+  EXPECT_EQ(tracker.bucketCount, 1u);
+  EXPECT_EQ(tracker.elementCount, 100u);
+}
+
 TEST(NoFingerprintDomainTest, CopiesOwnOrShareAsTheSourceDoes) {
   NoFingerprintDomain borrowed("a.test", 6);
   EXPECT_TRUE(borrowed.isBorrowed);

@@ -1,10 +1,11 @@
+#include <gtest/gtest.h>
+
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "engine/tessul_client.h"
 #include "hashing/bloom_filter.h"
@@ -184,6 +185,40 @@ TEST(ListNotesTest, ASinkThatThrowsLeavesTheRulesAsTheyWere) {
   EXPECT_TRUE(engine.matches("https://a.test/", OptScript, nullptr));
   EXPECT_FALSE(engine.matches("https://b.test/", OptScript, nullptr));
   EXPECT_EQ(engine.hostBlockCount, 1);
+}
+
+// Many host rules and many domains of one rule: the sets grow their bucket
+// arrays, answer as before, and a grown set's image says its bucket count
+// and loads with it.
+TEST(ListParsingTest, SetsGrowWithTheirRules) {
+  std::string list;
+  for (int i = 0; i < 200000; ++i)
+    list += "||h" + std::to_string(i) + ".test^\n";
+  std::string rule = "/ad.$domain=";
+  for (int i = 0; i < 5000; ++i)
+    rule += (i ? "|~d" : "~d") + std::to_string(i) + ".test";
+  list += rule + "\n";
+  TessulClient engine;
+  engine.parse(list.c_str());
+  EXPECT_EQ(engine.hostBlockSet->elementCount, 200000u);
+  EXPECT_EQ(engine.hostBlockSet->bucketCount, 18000u * 2);
+  EXPECT_EQ(engine.excludeDomainBlockSet->bucketCount, 100u * 8);
+  ASSERT_EQ(engine.excludeDomainBlockCount, 1);
+  EXPECT_EQ(engine.excludeDomainBlockRules[0].excludedDomains->bucketCount,
+            5u * 128);
+
+  int size = 0;
+  std::unique_ptr<char[]> image(engine.serialize(&size));
+  TessulClient loaded;
+  ASSERT_TRUE(loaded.deserialize(image.get(), size));
+  EXPECT_EQ(loaded.hostBlockSet->bucketCount, 36000u);
+  for (TessulClient* e : {&engine, &loaded}) {
+    EXPECT_TRUE(e->matches("https://h199999.test/", OptScript, nullptr));
+    EXPECT_TRUE(e->matches("https://x.h7.test/", OptScript, nullptr));
+    EXPECT_FALSE(e->matches("https://h200000.test/", OptScript, nullptr));
+    EXPECT_TRUE(e->matches("https://x.test/ad.js", OptScript, "news.test"));
+    EXPECT_FALSE(e->matches("https://x.test/ad.js", OptScript, "d4999.test"));
+  }
 }
 
 }  // namespace

@@ -166,31 +166,101 @@ TEST(RecordEncodingTest, EmptyTextsAreWrittenAsZeroBytes) {
   EXPECT_EQ(fromDomain.domainLen, 0);
 }
 
-TEST(RecordEncodingTest, HeadersReadEitherCaseAndNeedEveryNumber) {
+// Readers take records only as the writers write them: lower-case numbers
+// without leading zeros, every number of a header and nothing more.
+TEST(RecordEncodingTest, HeadersHoldExactlyTheirNumbersAsWritten) {
+  const std::string tail("\0abcdabc\0\0", 10);
   Filter read;
-  const std::string upper("4,2C8,0,0\0abcdabc\0\0", 19);
-  ASSERT_EQ(read.Deserialize(upper.data(), upper.size()), 19u);
+  ASSERT_EQ(read.Deserialize(("4,2c8,0,0" + tail).data(), 19), 19u);
   EXPECT_EQ(read.type, static_cast<FilterType>(0x2c8));
-
-  // The writer always writes every number: one missing means damage.
-  Filter partial;
-  const std::string missing("4,2c8\0abcdabc\0\0", 15);
-  EXPECT_EQ(partial.Deserialize(missing.data(), missing.size()), 0u);
+  for (const char* header :
+       {"4,2C8,0,0", "04,2c8,0,0", "4,2c8", "4,2c8,0,0,0", "4,2c8,0,0 ",
+        "4,2c8,,0", "4,2c8,0,0,", "4,000002c8,0,0", "4,1000002c8,0,0"}) {
+    const std::string record = header + tail;
+    Filter damaged;
+    EXPECT_EQ(damaged.Deserialize(record.data(), record.size()), 0u) << header;
+  }
   Filter fromArray;
   size_t consumed = 0;
   EXPECT_FALSE(deserializeFilters("\0\0\0\0", 4, &fromArray, 1, &consumed));
+  EXPECT_FALSE(
+      deserializeFilters("0,2,0x\0/ad/\0\0\0", 14, &fromArray, 1, &consumed));
 
+  const std::string text = std::string(11, 'd') + '\0';
   NoFingerprintDomain domain;
-  const std::string longDomain =
-      std::string("Bx\0", 3) + std::string(11, 'd') + '\0';
-  EXPECT_EQ(domain.Deserialize(longDomain.data(), longDomain.size()), 15u);
+  EXPECT_EQ(domain.Deserialize(("bx" + std::string(1, '\0') + text).data(), 15),
+            15u);
   EXPECT_EQ(domain.domainLen, 11);
-  EXPECT_EQ(NoFingerprintDomain().Deserialize("x\0\0", 3), 0u);
+  for (const char* header : {"Bx", "b", "bxx", "0bx", "x"}) {
+    const std::string record = header + std::string(1, '\0') + text;
+    EXPECT_EQ(NoFingerprintDomain().Deserialize(record.data(), record.size()),
+              0u)
+        << header;
+  }
+  // The zero byte that ends a domain record is a zero byte.
+  EXPECT_EQ(NoFingerprintDomain().Deserialize("1x\0aZ", 5), 0u);
 
-  // A set header may leave out the flag, which then is 0.
-  HashSet<NoFingerprintDomain> set(/*allowDuplicates=*/true);
-  EXPECT_TRUE(set.Deserialize("1\0\0", 3));
-  EXPECT_FALSE(set.allowDuplicates);
+  // A set header holds the bucket count and a flag of 0 or 1.
+  HashSet<NoFingerprintDomain> set;
+  EXPECT_TRUE(set.Deserialize("1,1\0\0", 5));
+  EXPECT_TRUE(set.allowDuplicates);
+  EXPECT_FALSE(set.Deserialize("1\0\0", 3));
+  EXPECT_FALSE(set.Deserialize("1,2\0\0", 5));
+}
+
+// The tag marker "~#" also begins a domain text whose first entry excludes a
+// domain starting with '#'. Written after an empty tag, such a text reads
+// back as itself; an empty tag anywhere else is damage, and so is a tag
+// without its comma.
+TEST(RecordEncodingTest, DomainTextsThatBeginLikeATagReadBackAsThemselves) {
+  struct Case {
+    const char* tag;
+    const char* domainText;
+    const char* written;  // tag and domain text, as the record holds them
+  };
+  const Case cases[] = {
+      {nullptr, "~#foo.test", "~#,~#foo.test"},
+      {nullptr, "~#a|b.test", "~#,~#a|b.test"},
+      {"t", "~#foo.test", "~#t,~#foo.test"},
+      {nullptr, "~x.test", "~x.test"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.domainText);
+    const Filter arrayRule =
+        rule(TypeNone, OptNone, "/ad/", -1, nullptr, c.tag, c.domainText);
+    const std::string array = arrayRecords(&arrayRule, 1);
+    EXPECT_EQ(array, std::string("0,0,0\0/ad/\0", 11) + c.written +
+                         std::string("\0\0", 2));
+    ExactCopy arrayImage(array);
+    Filter fromArray;
+    size_t consumed = 0;
+    ASSERT_TRUE(deserializeFilters(arrayImage.data(), arrayImage.size(),
+                                   &fromArray, 1, &consumed));
+    EXPECT_STREQ(fromArray.domainText, c.domainText);
+    EXPECT_EQ(fromArray.tagLen, c.tag ? 1 : 0);
+    EXPECT_EQ(fromArray.tagText == nullptr, c.tag == nullptr);
+    EXPECT_EQ(arrayRecords(&fromArray, 1), array);
+
+    const Filter hostRule =
+        rule(kHostOnly, OptNone, "h^", 2, "h", c.tag, c.domainText);
+    const std::string set = setRecord(hostRule);
+    ExactCopy setImage(set);
+    Filter fromSet;
+    ASSERT_EQ(fromSet.Deserialize(setImage.data(), setImage.size()),
+              set.size());
+    EXPECT_STREQ(fromSet.domainText, c.domainText);
+    EXPECT_EQ(setRecord(fromSet), set);
+  }
+  for (const std::string& damaged :
+       {std::string("0,0,0\0/ad/\0~#,x.test\0\0", 23),  // empty tag, no need
+        std::string("0,0,0\0/ad/\0~#,\0\0", 17),        // nor here
+        std::string("0,0,0\0/ad/\0~#t\0\0\0", 18)}) {   // no comma
+    Filter read;
+    size_t consumed = 0;
+    EXPECT_FALSE(
+        deserializeFilters(damaged.data(), damaged.size(), &read, 1, &consumed))
+        << damaged;
+  }
 }
 
 TEST(RecordEncodingTest, RecordsCutShortOrWithImpossibleNumbersFail) {
@@ -225,8 +295,13 @@ TEST(RecordEncodingTest, RecordsCutShortOrWithImpossibleNumbersFail) {
   EXPECT_EQ(negative.Deserialize("ffffffffx\0abc\0", 14), 0u);
 }
 
+// "abd" hashes to 36979, an odd number: it belongs in bucket 1 of 2.
 TEST(HashSetImageTest, WritesAndReadsTheDomainSetExample) {
-  const std::string expected("2,0\0\0" "3x\0abc\0" "\0", 13);
+  const std::string expected(
+      "2,0\0\0"
+      "3x\0abd\0"
+      "\0",
+      13);
   ExactCopy image(expected);
   HashSet<NoFingerprintDomain> set;
   ASSERT_TRUE(set.Deserialize(image.data(), image.size()));
@@ -264,16 +339,27 @@ TEST(HashSetImageTest, LoadedHostSetKeepsChainOrderAndFindsByHost) {
 }
 
 TEST(HashSetImageTest, DamagedSectionsFailWithinTheirLimit) {
-  for (const std::string& damaged : {
-           std::string("0,0\0", 4),        // ends after the header
-           std::string("5,0\0", 4),
-           std::string("0,0\0\0\0", 6),    // no buckets: unusable set
-           std::string("4,0\0\0\0", 6),    // fewer buckets than it says
-           std::string("1,0\0" "3x\0abc\0", 11),  // no bucket terminator
-           std::string("2,0\0\0" "7x\0abc\0\0", 13),  // record too long
-           std::string("2,0\0\0" "3x", 7),
-           std::string("\0", 1),
-           std::string("2,0", 3)}) {
+  for (const std::string& damaged :
+       {std::string("0,0\0", 4),  // ends after the header
+        std::string("5,0\0", 4),
+        std::string("0,0\0\0\0", 6),  // no buckets: unusable set
+        std::string("4,0\0\0\0", 6),  // fewer buckets than it says
+        std::string("1,0\0"
+                    "3x\0abc\0",
+                    11),  // no bucket terminator
+        std::string("2,0\0\0"
+                    "7x\0abc\0\0",
+                    13),  // record too long
+        std::string("2,0\0\0"
+                    "3x",
+                    7),
+        std::string("\0", 1), std::string("2,0", 3),
+        std::string("2,0\0\0"
+                    "3x\0abc\0"
+                    "\0",
+                    13),               // abc is in bucket 0
+        std::string("1,0\0\0\0", 6),   // a byte after the last bucket
+        std::string("1,2\0\0", 5)}) {  // a flag neither 0 nor 1
     ExactCopy image(damaged);
     HashSet<NoFingerprintDomain> set;
     EXPECT_FALSE(set.Deserialize(image.data(), image.size())) << damaged.size();
@@ -282,8 +368,14 @@ TEST(HashSetImageTest, DamagedSectionsFailWithinTheirLimit) {
   }
 }
 
+// The letters a, b and c hash to 97, 98 and 99: buckets 1, 2 and 0 of 3.
 TEST(HashSetImageTest, FailedSectionKeepsWhatItRead) {
-  const std::string bytes("3,0\0" "1x\0a\0\0" "1x\0b\0" "1x", 17);
+  const std::string bytes(
+      "3,0\0"
+      "1x\0c\0\0"
+      "1x\0a\0"
+      "1x",
+      17);
   ExactCopy image(bytes);
   HashSet<NoFingerprintDomain> set;
   EXPECT_FALSE(set.Deserialize(image.data(), image.size()));

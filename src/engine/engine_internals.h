@@ -20,25 +20,31 @@
 namespace tessul {
 
 // The hashes of the hosts in a host set, so that most lookups are answered
-// without walking the set's chains.
+// without walking the set's chains. Its bits are sized to the set's bucket
+// count, and made only for a set that exists.
 struct HostPresence {
+  // Describes `set` (none when null): every host of it is added.
   void build(const HashSet<Filter>* set);
   // Whether it describes `set` as the set is now.
   bool describes(const HashSet<Filter>* hostSet) const {
     return hostSet != nullptr && hostSet == set &&
            hostSet->elementCount == elementCount;
   }
-  // Keeps describing the set after rules were filed into it: add() the
-  // host of each, then settle() once.
-  void add(const Filter& rule);
-  void settle() { elementCount = set->elementCount; }
+  // Follows rules filed into the set it describes, or read into a new set
+  // (begin(set) first): add() the hash of each rule (Filter::hash(), its
+  // anchor host's), then settle() once, which builds it again when the
+  // set's bucket array grew meanwhile.
+  void begin(const HashSet<Filter>* hostSet);
+  void add(uint64_t hostHash) { hosts.add(hostHash); }
+  void settle();
   // False when no rule is stored under the host or a parent domain of it.
   bool mayHaveRuleFor(const HashSet<Filter>* set, const char* host,
                       int hostLen) const;
 
   const HashSet<Filter>* set = nullptr;  // the set described
   uint32_t elementCount = 0;             // its size when described
-  PresenceBits hosts{20};
+  uint32_t sizedFor = 0;                 // the bucket count of the bits
+  PresenceBits hosts;
 };
 
 // What one side's matching derives from its stores: indexes of its large
@@ -56,6 +62,9 @@ struct TessulClient::Internals {
   SideLookups& lookupsOf(RuleSide side) {
     return sides[static_cast<int>(side)];
   }
+  const SideLookups& lookupsOf(RuleSide side) const {
+    return sides[static_cast<int>(side)];
+  }
 
   SideLookups sides[kRuleSideCount];  // indexed by RuleSide
   // Scratch of matches(): the positions of candidate rules, reserved once so
@@ -70,6 +79,10 @@ static_assert(TessulClient::kFingerprintSize == kFingerprintSize);
 // rule's own domain text (without a leading '~').
 void AddFilterDomainsToHashSet(Filter* filter,
                                HashSet<NoFingerprintDomain>* set);
+// Whether `set` holds every domain that AddFilterDomainsToHashSet would file
+// for the rule.
+bool hashSetHoldsFilterDomains(const HashSet<NoFingerprintDomain>& set,
+                               const Filter& filter);
 
 // Whether a lookup in `set` misses for the host and every parent domain of
 // it that still contains a '.'. A null set is a hit.

@@ -123,18 +123,38 @@ void growRuleArrays(TessulClient& engine, const Tally& tally, int* fill) {
   }
 }
 
+// Whether test(domain) holds for every domain of a domain-bound rule that
+// its array's domain set holds: the entries of its domain text, without a
+// leading '~'. An entry of a lone '~' names the empty domain; an empty entry
+// names nothing. Tests every domain.
+template <typename Visit>
+bool everySetDomain(const Filter& filter, Visit visit) {
+  bool all = true;
+  if (filter.domainText == nullptr) return all;
+  forEachListedDomain(
+      filter.domainText, [&](const char* domain, int length, bool excluded) {
+        if (length >= 1 || excluded) {
+          all = visit(NoFingerprintDomain(domain, length)) && all;
+        }
+      });
+  return all;
+}
+
 }  // namespace
 
 void AddFilterDomainsToHashSet(Filter* filter,
                                HashSet<NoFingerprintDomain>* set) {
-  if (filter->domainText == nullptr) return;
-  // An entry of a lone '~' names the empty domain; an empty entry nothing.
-  forEachListedDomain(filter->domainText,
-                      [set](const char* domain, int length, bool excluded) {
-                        if (length >= 1 || excluded) {
-                          set->Add(NoFingerprintDomain(domain, length), true);
-                        }
-                      });
+  everySetDomain(*filter, [set](const NoFingerprintDomain& domain) {
+    set->Add(domain, true);
+    return true;
+  });
+}
+
+bool hashSetHoldsFilterDomains(const HashSet<NoFingerprintDomain>& set,
+                               const Filter& filter) {
+  return everySetDomain(filter, [&set](const NoFingerprintDomain& domain) {
+    return set.Find(domain) != nullptr;
+  });
 }
 
 bool TessulClient::parse(const char* input, bool preserveRules) {
@@ -169,7 +189,7 @@ void TessulClient::fileRules(const char* input, bool preserveRules, int* fill) {
         this->*exception.fingerprintBloom.member, this->*block.hostSet.member,
         this->*exception.hostSet.member, &selectors, preserveRules);
     if (kind.place == RulePlace::kHostOnly) {
-      internals_->lookupsOf(kind.side).hostPresence.add(rule);
+      internals_->lookupsOf(kind.side).hostPresence.add(rule.hash());
       return;
     }
     const int store = ruleStoreOf(kind);

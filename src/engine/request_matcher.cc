@@ -104,25 +104,35 @@ bool TessulClient::isHostAnchoredHashSetMiss(
   return false;
 }
 
-void HostPresence::build(const HashSet<Filter>* hostSet) {
-  hosts.clear();
+// Presence bits for 32 bits a bucket: a set at its longest chains (eight
+// rules a bucket on average) has four bits a host.
+void HostPresence::begin(const HashSet<Filter>* hostSet) {
   set = hostSet;
-  elementCount = hostSet == nullptr ? 0 : hostSet->elementCount;
-  if (hostSet == nullptr) return;
-  for (uint32_t b = 0; b < hostSet->bucketCount; ++b) {
-    for (HashItem<Filter>* item = hostSet->buckets[b]; item; item = item->next) {
-      add(*item->element);
-    }
-  }
+  elementCount = 0;
+  sizedFor = hostSet->bucketCount;
+  hosts.reset(PresenceBits::log2BitsFor(sizedFor, 32, 40));
 }
 
-// Lookups compare anchor hosts, a missing one counting as empty.
-void HostPresence::add(const Filter& rule) {
-  const char* anchorHost = rule.anchorHost ? rule.anchorHost : "";
-  const int length = rule.anchorHostLen >= 0
-                         ? rule.anchorHostLen
-                         : static_cast<int>(strlen(anchorHost));
-  hosts.add(elementHashFn.polynomial(anchorHost, length));
+void HostPresence::build(const HashSet<Filter>* hostSet) {
+  if (hostSet == nullptr) {
+    *this = HostPresence();
+    return;
+  }
+  begin(hostSet);
+  for (uint32_t b = 0; b < hostSet->bucketCount; ++b) {
+    for (HashItem<Filter>* item = hostSet->buckets[b]; item; item = item->next) {
+      add(item->element->hash());
+    }
+  }
+  elementCount = hostSet->elementCount;
+}
+
+void HostPresence::settle() {
+  if (set->bucketCount != sizedFor) {
+    build(set);
+  } else {
+    elementCount = set->elementCount;
+  }
 }
 
 // Answers only for the set it describes, as it was when described; for any

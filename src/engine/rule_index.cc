@@ -83,6 +83,10 @@ void RuleIndex::build(const Filter* rules, int count, bool byFingerprint) {
   }
   std::sort(keyed.begin(), keyed.end());
 
+  // 64 bits a key, up to the 2^16 bits that the largest arrays share.
+  if (!keyed.empty()) {
+    presentKeys_.reset(PresenceBits::log2BitsFor(keyed.size(), 64, 16));
+  }
   size_t slotCount = 16;
   while (slotCount < keyed.size() * 2) slotCount *= 2;
   slots_.assign(slotCount, Slot{0, 0, 0});

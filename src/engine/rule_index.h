@@ -35,6 +35,24 @@ class RuleIndex {
     return rules != nullptr && rules == rules_ && count == count_;
   }
 
+  // How many rules the index keeps under a key.
+  size_t keyedRuleCount() const { return rulesByKey_.size(); }
+  // Whether test(key, position) holds for every key, given the key's
+  // keyLength bytes and the position of a rule indexed under it. Stops at
+  // the first key that fails.
+  template <typename Test>
+  bool everyKey(Test test) const {
+    char text[8];
+    for (const Slot& slot : slots_) {
+      if (slot.key == 0) continue;
+      for (int i = 0; i < keyLength_; ++i) {
+        text[i] = static_cast<char>(slot.key >> (8 * i));
+      }
+      if (!test(text, rulesByKey_[slot.first])) return false;
+    }
+    return true;
+  }
+
   // Replaces `candidates` with the positions, ascending and distinct, of the
   // rules that may match the URL of `urlLength` bytes. Allocates only when
   // `candidates` has to grow beyond its capacity.
@@ -58,8 +76,9 @@ class RuleIndex {
   int keyLength_;
   const Filter* rules_ = nullptr;
   int count_ = 0;
-  // Most windows of a URL are no key: this answers for them from 8 KiB.
-  PresenceBits presentKeys_{16};
+  // Most windows of a URL are no key: this answers for them, from at most
+  // 8 KiB, sized to the keys.
+  PresenceBits presentKeys_;
   std::vector<Slot> slots_;          // open addressing, a power of two
   int shift_ = 64;
   std::vector<int32_t> rulesByKey_;  // rule positions grouped by key

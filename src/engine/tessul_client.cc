@@ -69,6 +69,25 @@ bool TessulClient::getFingerprint(char* output, const Filter& filter) {
   return findFingerprint(output, filter);
 }
 
+void TessulClient::swapStores(TessulClient* other) {
+  for (const RuleStore& store : kRuleStores) {
+    std::swap(this->*store.rules.member, other->*store.rules.member);
+    std::swap(this->*store.count.member, other->*store.count.member);
+    if (store.domains.set.member != nullptr) {
+      std::swap(this->*store.domains.set.member,
+                other->*store.domains.set.member);
+    }
+  }
+  for (const SideStores& side : kSides) {
+    std::swap(this->*side.fingerprintBloom.member,
+              other->*side.fingerprintBloom.member);
+    std::swap(this->*side.hostSet.member, other->*side.hostSet.member);
+    std::swap(this->*side.hostCount.member, other->*side.hostCount.member);
+  }
+  // The indexes and presence bits point at the stores, which moved along.
+  std::swap(internals_->sides, other->internals_->sides);
+}
+
 void TessulClient::addTag(const std::string& tag) { enabledTags.insert(tag); }
 
 void TessulClient::removeTag(const std::string& tag) { enabledTags.erase(tag); }
@@ -89,6 +108,10 @@ bool TessulClient::ruleApplies(Filter& rule, const char* input, int inputLen,
   return rule.tagLen <= 0 ||
          enabledTags.find(std::string_view(rule.tagText, rule.tagLen)) !=
              enabledTags.end();
+}
+
+const RuleIndex& TessulClient::fingerprintIndex(RuleSide side) const {
+  return internals_->lookupsOf(side).fingerprinted;
 }
 
 void TessulClient::buildRuleIndexes() {
@@ -115,13 +138,18 @@ void TessulClient::initBloomFilter(BloomFilter** slot, const char* source,
 }
 
 // The host presence bits of the engine's own host sets are filled while the
-// set is read, when its records are at hand.
+// set is read, when its records and their hashes are at hand.
 bool TessulClient::initHashSet(HashSet<Filter>** slot, const char* text,
-                               int length) {
+                               int length, SectionFault* fault) {
   struct PresenceFiller final : HashSet<Filter>::Visitor {
-    explicit PresenceFiller(HostPresence* presence) : presence(presence) {}
-    void visit(const Filter& rule) override { presence->add(rule); }
+    PresenceFiller(HostPresence* presence, const HashSet<Filter>* set)
+        : presence(presence), set(set) {}
+    void visit(const Filter&, uint64_t hash) override {
+      if (presence->set != set) presence->begin(set);  // sized for its buckets
+      presence->add(hash);
+    }
     HostPresence* presence;
+    const HashSet<Filter>* set;
   };
   // A new set may take the old one's address and size: host lookups must
   // not trust what was known of the old one.
@@ -135,10 +163,10 @@ bool TessulClient::initHashSet(HashSet<Filter>** slot, const char* text,
   release(*slot);
   if (length < 1) return true;
   *slot = new HashSet<Filter>;
-  PresenceFiller filler(presence);
+  PresenceFiller filler(presence, *slot);
   const bool loaded =
       (*slot)->Deserialize(text, static_cast<unsigned int>(length),
-                           presence != nullptr ? &filler : nullptr);
+                           presence != nullptr ? &filler : nullptr, fault);
   if (presence != nullptr) {
     presence->set = *slot;
     presence->settle();
@@ -147,11 +175,13 @@ bool TessulClient::initHashSet(HashSet<Filter>** slot, const char* text,
 }
 
 bool TessulClient::initHashSet(HashSet<NoFingerprintDomain>** slot,
-                               const char* text, int length) {
+                               const char* text, int length,
+                               SectionFault* fault) {
   release(*slot);
   if (length < 1) return true;
   *slot = new HashSet<NoFingerprintDomain>;
-  return (*slot)->Deserialize(text, static_cast<unsigned int>(length));
+  return (*slot)->Deserialize(text, static_cast<unsigned int>(length), nullptr,
+                              fault);
 }
 
 void TessulClient::enableBadFingerprintDetection() {

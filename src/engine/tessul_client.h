@@ -54,6 +54,7 @@ template <typename T>
 class HashSet;
 enum class RuleSide : uint8_t;
 struct RuleStore;
+struct SectionFault;
 
 // Receives the notes that parse() has about the lines of a list: `line` is
 // the line's number in the text given to parse() (from 1; a line ends at a
@@ -123,12 +124,27 @@ class TessulClient {
   // Replaces the engine's rules with those of an image of `length` bytes.
   // Loaded rules point into the image, which must stay alive and unchanged
   // until the engine is cleared, loads another image, or is destroyed.
-  // Every number in the image is checked against its length: a damaged or
-  // truncated image fails (returns false) without reading outside it and
-  // leaves an engine that is safe to use. An empty image fails.
-  TESSUL_EXPORT bool deserialize(const char* image, size_t length);
-  // The same for an image of unknown length. Trusts the image completely:
-  // use only on images this library wrote and nobody could have changed.
+  //
+  // The image is accepted only when it is whole: exactly what serialize()
+  // writes, every count, length and section in agreement (see
+  // image/engine_image.cc for the checks). Otherwise (a damaged, truncated,
+  // extended or empty image) deserialize() returns false without reading
+  // outside the image, leaves the engine exactly as it was, rules and
+  // earlier image included, and, when `error` is not null, stores the reason
+  // in *error: the part of the image and the check it failed, e.g.
+  // "hostBlockSet: an element lies outside the bucket of its hash (at byte
+  // 5321)". Images carry no
+  // checksum: a changed byte inside a rule's own text loads as that rule.
+  //
+  // A load that succeeds replaces every rule and store, sets the matching
+  // statistics to 0 and ends bad-fingerprint detection, as clear() does;
+  // enabled tags stay.
+  TESSUL_EXPORT bool deserialize(const char* image, size_t length,
+                                 std::string* error = nullptr);
+  // The same for an image of unknown length, which it trusts to be whole:
+  // it reads as far as the image's own numbers say, so an image that is
+  // not whole can make it read past its end. Use it only on images that
+  // this library wrote and nobody could have changed.
   TESSUL_EXPORT bool deserialize(char* image);
 
   // Releases every rule and store; tags and the note sink stay.
@@ -194,15 +210,25 @@ class TessulClient {
   // (none when byteCount < 1), hashed with the fingerprint functions.
   void initBloomFilter(BloomFilter** slot, const char* source, int byteCount);
   // Replaces the set in `slot` with one read from an image section of
-  // `length` bytes (none when length < 1). False when the section is
-  // damaged; the set then holds what was read before the damage.
-  bool initHashSet(HashSet<Filter>** slot, const char* text, int length);
+  // exactly `length` bytes (none when length < 1). False when the section
+  // is damaged; the set then holds what was read before the damage, and
+  // *fault (when given) tells why.
+  bool initHashSet(HashSet<Filter>** slot, const char* text, int length,
+                   SectionFault* fault = nullptr);
   bool initHashSet(HashSet<NoFingerprintDomain>** slot, const char* text,
-                   int length);
+                   int length, SectionFault* fault = nullptr);
   // Indexes the rule arrays as they are now, for matching. parse() and
   // deserialize() do it; code that replaces the arrays itself calls it
   // afterwards.
   void buildRuleIndexes();
+  // The index of one side's fingerprinted rules by fingerprint, as the last
+  // buildRuleIndexes() made it.
+  const RuleIndex& fingerprintIndex(RuleSide side) const;
+  // Exchanges every store and count (the ones engine/rule_stores.h lists)
+  // and what matching derives from them with `other`. Tags, statistics,
+  // bad-fingerprint detection and imageBuffer stay with each engine.
+  // deserialize() loads into a new engine and takes its stores this way.
+  void swapStores(TessulClient* other);
 
   // The stores. Every one is listed in engine/rule_stores.h, which the code
   // that clears, fills, searches and saves them walks.

@@ -113,10 +113,11 @@ int Filter::measuredAnchorHostLen() const {
   return anchorHost == nullptr ? 0 : lengthOf(anchorHost, anchorHostLen);
 }
 
+// An empty anchor host counts as none: images write both alike, and a rule
+// must lie in the same bucket whether parsed or loaded.
 uint64_t Filter::hash() const {
-  if (anchorHost != nullptr) {
-    return elementHashFn.polynomial(anchorHost, measuredAnchorHostLen());
-  }
+  const int hostLength = measuredAnchorHostLen();
+  if (hostLength > 0) return elementHashFn.polynomial(anchorHost, hostLength);
   if (pattern != nullptr) {
     return elementHashFn.polynomial(pattern, lengthOf(pattern, patternLen));
   }

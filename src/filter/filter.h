@@ -145,8 +145,9 @@ class Filter {
   // rules into rule arrays without copying their texts.
   void swapData(Filter* other);
 
-  // Host sets key rules by anchor host: hash() covers the anchor host (else
-  // the pattern), and operator== compares anchor hosts only.
+  // Host sets key rules by anchor host: hash() covers the anchor host (the
+  // pattern when the anchor host is absent or empty), and operator==
+  // compares anchor hosts only.
   uint64_t hash() const;
   bool operator==(const Filter& other) const;
   // Whether the two filters are the same rule: type, options, pattern,

@@ -1,9 +1,13 @@
-// A bucketed hash set with separate chaining and a bucket count fixed at
-// Init(). It stores its own copies of elements and is queried with probes of
-// the same type. Chains keep insertion order, which engine images preserve.
+// A bucketed hash set with separate chaining. It stores its own copies of
+// elements and is queried with probes of the same type. Chains keep
+// insertion order, which engine images preserve. The bucket array starts at
+// the count given to Init() and doubles whenever the chains grow longer than
+// kMaxAverageChainLength on average, so that adding and finding take constant
+// time on average however many elements a set holds.
 #ifndef TESSUL_HASHING_HASH_SET_H_
 #define TESSUL_HASHING_HASH_SET_H_
 
+#include <cstddef>
 #include <cstdint>
 
 namespace tessul {
@@ -14,6 +18,13 @@ template <typename T>
 uint64_t hashOf(const T& element) {
   return element.hash();
 }
+
+// Why an engine image section was refused: the check that failed, and the
+// offset from the section's start where it did.
+struct SectionFault {
+  const char* check = nullptr;
+  size_t offset = 0;
+};
 
 // One chain node; owns its element.
 template <typename T>
@@ -33,6 +44,10 @@ struct HashItem {
 template <typename T>
 class HashSet {
  public:
+  // Elements per bucket, on average, beyond which the bucket array doubles.
+  // A set that never holds more keeps the bucket count it was made with.
+  static constexpr uint32_t kMaxAverageChainLength = 8;
+
   HashSet() = default;
   explicit HashSet(bool allowDuplicates) : allowDuplicates(allowDuplicates) {}
   ~HashSet() { Cleanup(); }
@@ -68,6 +83,7 @@ class HashSet {
     *link = new HashItem<T>;
     (*link)->element = new T(item);
     ++elementCount;
+    while (isCrowded()) Grow();
     return true;
   }
 
@@ -141,26 +157,33 @@ class HashSet {
   // zero-filled array holding the section, released with delete[].
   int SerializeBuckets(char* buffer) const;
   char* Serialize(unsigned int* size) const;
-  // Replaces the contents with a section of `limit` bytes, restoring each
-  // chain in its stored order without hashing; the elements borrow their
-  // texts from `text`. False when the section is damaged: the set then
-  // keeps the buckets and the elements read before the damage.
+  // Replaces the contents with a section of exactly `limit` bytes, restoring
+  // each chain in its stored order; the elements borrow their texts from
+  // `text`. False when the section is damaged: when it is not exactly a
+  // section as Serialize writes it, or an element lies in another bucket
+  // than its hash gives. The set then keeps the buckets and the elements
+  // read before the damage.
   bool Deserialize(const char* text, unsigned int limit);
-  // Receives the elements of a set as Deserialize reads them.
+  // Receives the elements of a set, with their hashes, as Deserialize reads
+  // them.
   class Visitor {
    public:
-    virtual void visit(const T& element) = 0;
+    virtual void visit(const T& element, uint64_t hash) = 0;
 
    protected:
     ~Visitor() = default;
   };
   // The same, handing each element to `visitor` (when not null) as it is
-  // read.
-  bool Deserialize(const char* text, unsigned int limit, Visitor* visitor);
+  // read, and telling in *fault (when not null) why a section is refused.
+  bool Deserialize(const char* text, unsigned int limit, Visitor* visitor,
+                   SectionFault* fault = nullptr);
   // Whether a zero byte occurs among the first `limit` bytes of `text`.
   static bool HasNewlineBefore(const char* text, unsigned int limit);
 
   bool allowDuplicates = false;
+  // False for a set whose elements all hash alike (one chain by design),
+  // where more buckets would only stay empty.
+  bool grows = true;
   uint32_t bucketCount = 0;
   HashItem<T>** buckets = nullptr;  // bucketCount chain heads
   uint32_t elementCount = 0;
@@ -168,6 +191,34 @@ class HashSet {
  private:
   HashItem<T>*& chainOf(const T& element) const {
     return buckets[hashOf(element) % bucketCount];
+  }
+
+  bool isCrowded() const {
+    return grows && bucketCount <= UINT32_MAX / 2 &&
+           elementCount > uint64_t{kMaxAverageChainLength} * bucketCount;
+  }
+
+  // Doubles the bucket array. The elements of chain b move to chain b or
+  // b + bucketCount, the two chains their hash can give modulo the doubled
+  // count, each in the order it had: no chain's order changes.
+  void Grow() {
+    const uint32_t count = bucketCount;
+    HashItem<T>** grown = new HashItem<T>*[2 * count]();
+    for (uint32_t b = 0; b < count; ++b) {
+      HashItem<T>** tails[2] = {&grown[b], &grown[b + count]};
+      HashItem<T>* item = buckets[b];
+      while (item != nullptr) {
+        HashItem<T>* next = item->next;
+        const bool upper = hashOf(*item->element) % (2 * count) != b;
+        item->next = nullptr;
+        *tails[upper] = item;
+        tails[upper] = &item->next;
+        item = next;
+      }
+    }
+    delete[] buckets;
+    buckets = grown;
+    bucketCount = 2 * count;
   }
 };
 

@@ -85,7 +85,10 @@ class BadFingerprint {
 // The one-bucket set of the bad-fingerprint tracker.
 class BadFingerprintsHashSet : public HashSet<BadFingerprint> {
  public:
-  BadFingerprintsHashSet() { Init(1); }
+  BadFingerprintsHashSet() {
+    grows = false;
+    Init(1);
+  }
 };
 
 }  // namespace tessul

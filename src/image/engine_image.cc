@@ -5,13 +5,17 @@
 //
 // Images are read from files and may be damaged, so the loader checks every
 // count and length against the bytes that remain before it allocates or
-// reads anything.
+// reads anything, and accepts only a whole image.
 
 #include <cstdint>
 #include <memory>
+#include <string>
+#include <utility>
 
+#include "engine/engine_internals.h"
 #include "engine/rule_stores.h"
 #include "engine/tessul_client.h"
+#include "filter/fingerprint.h"
 #include "image/image_layout.h"
 #include "image/record_encoding.h"
 #include "image/record_reader.h"
@@ -111,95 +115,233 @@ size_t writeImage(const TessulClient& engine, const ImagePlan& plan,
   return out.length();
 }
 
-// A damaged count must not make the loader allocate more rules than the
-// image could hold.
-bool ruleArraysFit(const uint32_t* header, const RecordReader& in) {
-  uint64_t records = 0;
-  for (const ImageSection& section : kImageSections) {
-    if (section.kind != SectionKind::kRuleArray) continue;
-    const uint32_t count = header[section.headerValue];
-    if (count > kMaxImageLength) return false;
-    records += count;
+// Reads an image into the stores of a new engine and checks, in the same
+// pass, that the image is whole: exactly what serialize() writes. Every
+// check that an image can fail is here or in the record readers under it
+// (image/record_reader.h, record_encoding.h, hash_set_image.h):
+//
+//   - the header holds exactly its numbers, then its zero byte;
+//   - every record header holds exactly its numbers, in the writer's form;
+//   - every section ends exactly where the next one begins: each hash set
+//     section is consumed exactly, and the last section ends at the end of
+//     the image (when its length is known);
+//   - every element of a hash set lies in the bucket its hash gives;
+//   - the host rule counts agree with the host sets, and the domain sets
+//     hold every domain of their rules;
+//   - every fingerprinted rule has a fingerprint, present in its Bloom
+//     filter.
+//
+// What no check can see: images carry no checksum, so a changed byte inside
+// a rule's own text or numbers loads as that changed rule.
+class ImageLoader {
+ public:
+  ImageLoader(TessulClient& engine, const char* image, size_t length,
+              bool lengthKnown)
+      : engine_(engine), in_(image, length), lengthKnown_(lengthKnown) {}
+
+  bool load() {
+    if (in_.remaining() == 0) return fail("image: empty");
+    if (!readHeader()) return false;
+    for (const ImageSection& section : kImageSections) {
+      if (!readSection(section)) return false;
+    }
+    if (lengthKnown_ && in_.remaining() != 0) {
+      return fail("image: its last section ends at byte " +
+                  std::to_string(in_.position()) + " of " +
+                  std::to_string(in_.position() + in_.remaining()));
+    }
+    return checkHostCounts() && checkDomainSets() && checkFingerprints();
   }
-  return records <= in.remaining() / kMinArrayRecordLength;
-}
 
-bool loadRuleArray(TessulClient& engine, const RuleStore& store, uint32_t count,
-                   RecordReader& in) {
-  Filter*& rules = engine.*store.rules.member;
-  rules = new Filter[count];
-  engine.*store.count.member = static_cast<int32_t>(count);
-  size_t consumed = 0;
-  return deserializeFilters(in.current(), in.remaining(), rules,
-                            static_cast<int>(count), &consumed) &&
-         in.skip(consumed);
-}
+  // Why load() failed.
+  const std::string& reason() const { return reason_; }
 
-bool loadBloomFilter(TessulClient& engine, BloomFilter** slot, uint32_t length,
-                     RecordReader& in) {
-  if (length > kMaxImageLength || length > in.remaining()) return false;
-  engine.initBloomFilter(slot, in.current(), static_cast<int>(length));
-  return in.skip(length);
-}
-
-template <typename T>
-bool loadHashSet(TessulClient& engine, HashSet<T>** slot, uint32_t length,
-                 RecordReader& in) {
-  return length <= kMaxImageLength && length <= in.remaining() &&
-         engine.initHashSet(slot, in.current(), static_cast<int>(length)) &&
-         in.skip(length);
-}
-
-// Damage in the header, the rule arrays or the Bloom filters leaves an empty
-// engine. A damaged hash set stops the load there: the sets before it stay
-// loaded, it keeps what it read, and the later ones stay empty.
-bool loadImage(TessulClient& engine, const char* image, size_t length) {
-  engine.clear();
-  engine.imageBuffer = image;
-  if (length == 0) return false;
-  RecordReader in(image, length);
-  // An image whose header lacks numbers loads with those values at 0.
-  uint32_t header[kHeaderValueCount] = {};
-  if (!in.readHeader(header, kHeaderValueCount, 0) ||
-      !ruleArraysFit(header, in)) {
-    engine.clear();
+ private:
+  bool fail(std::string reason) {
+    reason_ = std::move(reason);
     return false;
   }
-  for (int side = 0; side < kRuleSideCount; ++side) {
-    engine.*kSides[side].hostCount.member =
-        static_cast<int32_t>(header[kHostCountsAt + side]);
+  // A failure that the reader recorded, in the part of the image `where`
+  // names, whose bytes start at `start`.
+  bool failInside(const char* where, const char* why, size_t offset) {
+    return fail(std::string(where) + ": " + (why ? why : "damaged") +
+                " (at byte " + std::to_string(offset) + ")");
   }
-  bool setsLoaded = true;
-  for (const ImageSection& section : kImageSections) {
-    const uint32_t value = header[section.headerValue];
-    bool loaded = true;
+
+  bool readHeader() {
+    if (in_.readHeader(header_, kHeaderValueCount, kMaxHeaderValueCount) < 0) {
+      return fail("header: not " + std::to_string(kHeaderValueCount) +
+                  " lower-case hexadecimal numbers, separated by commas and "
+                  "ended by a zero byte");
+    }
+    for (int i = 0; i < kHeaderValueCount; ++i) {
+      if (header_[i] > kMaxImageLength) {
+        return fail("header: " + headerValueName(i) + " is negative");
+      }
+    }
+    // A damaged count must not make the loader allocate more rules than the
+    // image could hold.
+    uint64_t records = 0;
+    for (const ImageSection& section : kImageSections) {
+      if (section.kind == SectionKind::kRuleArray) {
+        records += header_[section.headerValue];
+      }
+    }
+    if (records > in_.remaining() / kMinArrayRecordLength) {
+      return fail("header: " + std::to_string(records) +
+                  " rules cannot fit in the image");
+    }
+    for (int side = 0; side < kRuleSideCount; ++side) {
+      engine_.*kSides[side].hostCount.member =
+          static_cast<int32_t>(header_[kHostCountsAt + side]);
+    }
+    return true;
+  }
+
+  bool readSection(const ImageSection& section) {
+    const uint32_t value = header_[section.headerValue];
+    const char* name = sectionName(section);
+    const size_t start = in_.position();
+    if (section.kind != SectionKind::kRuleArray && value > in_.remaining()) {
+      return fail(std::string(name) + ": its " + std::to_string(value) +
+                  " bytes run past the end of the image");
+    }
     switch (section.kind) {
-      case SectionKind::kRuleArray:
-        loaded = loadRuleArray(engine, kRuleStores[section.store], value, in);
-        break;
+      case SectionKind::kRuleArray: {
+        const RuleStore& store = kRuleStores[section.store];
+        Filter*& rules = engine_.*store.rules.member;
+        rules = new Filter[value];
+        engine_.*store.count.member = static_cast<int32_t>(value);
+        if (!readArrayRecords(in_, rules, static_cast<int>(value))) {
+          return failInside(name, in_.failure(), in_.failedAt());
+        }
+        return true;
+      }
       case SectionKind::kBloomFilter:
-        loaded = loadBloomFilter(
-            engine, &(engine.*kSides[section.store].fingerprintBloom.member),
-            value, in);
-        break;
+        engine_.initBloomFilter(
+            &(engine_.*kSides[section.store].fingerprintBloom.member),
+            in_.current(), static_cast<int>(value));
+        return in_.skip(value);
       case SectionKind::kHostSet:
-        setsLoaded = loadHashSet(
-            engine, &(engine.*kSides[section.store].hostSet.member), value, in);
-        break;
+        return readHashSet(name,
+                           &(engine_.*kSides[section.store].hostSet.member),
+                           value, start);
       case SectionKind::kDomainSet:
-        setsLoaded = loadHashSet(
-            engine, &(engine.*kRuleStores[section.store].domains.set.member),
-            value, in);
-        break;
+        return readHashSet(
+            name, &(engine_.*kRuleStores[section.store].domains.set.member),
+            value, start);
     }
-    if (!loaded) {
-      engine.clear();
-      return false;
-    }
-    if (!setsLoaded) break;
+    return false;
   }
-  engine.buildRuleIndexes();
-  return setsLoaded;
+
+  template <typename T>
+  bool readHashSet(const char* name, HashSet<T>** slot, uint32_t length,
+                   size_t start) {
+    SectionFault fault;
+    if (!engine_.initHashSet(slot, in_.current(), static_cast<int>(length),
+                             &fault)) {
+      return failInside(name, fault.check, start + fault.offset);
+    }
+    return in_.skip(length);
+  }
+
+  // A host rule count counts lines, a line whose rule was stored already
+  // included: it is at least the number of rules in its set, and 0 only
+  // when the set holds none.
+  bool checkHostCounts() {
+    for (const SideStores& side : kSides) {
+      const HashSet<Filter>* set = engine_.*side.hostSet.member;
+      const uint32_t rules = set == nullptr ? 0 : set->elementCount;
+      const uint32_t lines =
+          static_cast<uint32_t>(engine_.*side.hostCount.member);
+      if (lines < rules || (lines == 0) != (rules == 0)) {
+        return fail(std::string("header: ") + side.hostCount.name + " is " +
+                    std::to_string(lines) + ", but " + side.hostSet.name +
+                    " holds " + std::to_string(rules) + " rules");
+      }
+    }
+    return true;
+  }
+
+  // A domain set that lacks a domain of its rules keeps them from the
+  // pages that domain names.
+  bool checkDomainSets() {
+    for (const RuleStore& store : kRuleStores) {
+      if (store.domains.set.member == nullptr) continue;
+      const HashSet<NoFingerprintDomain>* set =
+          engine_.*store.domains.set.member;
+      if (set == nullptr) continue;  // without a set the rules are always tried
+      const Filter* rules = engine_.*store.rules.member;
+      for (int32_t i = 0; i < engine_.*store.count.member; ++i) {
+        if (!hashSetHoldsFilterDomains(*set, rules[i])) {
+          return failRule(store, i,
+                          std::string("names a domain that ") +
+                              store.domains.set.name + " lacks");
+        }
+      }
+    }
+    return true;
+  }
+
+  // A rule whose fingerprint the Bloom filter lacks would never be tried.
+  // The fingerprints are the keys of the rule indexes, which the engine has
+  // just built, so they are not searched for twice.
+  bool checkFingerprints() {
+    engine_.buildRuleIndexes();
+    for (const SideStores& side : kSides) {
+      const RuleStore& store = ruleStore(RulePlace::kFingerprinted, side.side);
+      const RuleIndex& index = engine_.fingerprintIndex(side.side);
+      const Filter* rules = engine_.*store.rules.member;
+      const int32_t count = engine_.*store.count.member;
+      if (index.keyedRuleCount() != static_cast<size_t>(count)) {
+        char fingerprint[kFingerprintSize + 1];
+        int32_t rule = 0;
+        while (rule < count && findFingerprint(fingerprint, rules[rule])) {
+          ++rule;
+        }
+        return failRule(store, rule, "has no fingerprint");
+      }
+      const BloomFilter* bloom = engine_.*side.fingerprintBloom.member;
+      if (bloom == nullptr) continue;
+      int32_t missing = 0;
+      if (!index.everyKey([&](const char* key, int32_t rule) {
+            missing = rule;
+            return bloom->exists(key, kFingerprintSize);
+          })) {
+        return failRule(store, missing,
+                        std::string("has a fingerprint that ") +
+                            side.fingerprintBloom.name + " lacks");
+      }
+    }
+    return true;
+  }
+
+  bool failRule(const RuleStore& store, int32_t rule, const std::string& why) {
+    return fail(std::string(store.rules.name) + ": rule " +
+                std::to_string(rule) + " " + why);
+  }
+
+  TessulClient& engine_;
+  RecordReader in_;
+  const bool lengthKnown_;
+  uint32_t header_[kMaxHeaderValueCount] = {};
+  std::string reason_;
+};
+
+// Loads into a new engine, which `engine` takes the stores of only when the
+// whole image loaded: a refused image changes nothing.
+bool loadImage(TessulClient& engine, const char* image, size_t length,
+               bool lengthKnown, std::string* error) {
+  TessulClient loaded;
+  ImageLoader loader(loaded, image, length, lengthKnown);
+  if (!loader.load()) {
+    if (error != nullptr) *error = loader.reason();
+    return false;
+  }
+  engine.clear();
+  engine.swapStores(&loaded);
+  engine.imageBuffer = image;
+  return true;
 }
 
 }  // namespace
@@ -215,14 +357,15 @@ char* TessulClient::serialize(int* size, bool omitElementHideRules,
   return image;
 }
 
-bool TessulClient::deserialize(const char* image, size_t length) {
-  return loadImage(*this, image, length);
+bool TessulClient::deserialize(const char* image, size_t length,
+                               std::string* error) {
+  return loadImage(*this, image, length, /*lengthKnown=*/true, error);
 }
 
 // A trusted image is read as if it ended as far away as a size can count;
-// well-formed images never reach that end.
+// whole images never reach that end.
 bool TessulClient::deserialize(char* image) {
-  return loadImage(*this, image, SIZE_MAX);
+  return loadImage(*this, image, SIZE_MAX, /*lengthKnown=*/false, nullptr);
 }
 
 }  // namespace tessul

@@ -7,7 +7,9 @@
 #include <cstdint>
 #include <memory>
 
+#include "hashing/fast_modulo.h"
 #include "hashing/hash_set.h"
+#include "image/record_encoding.h"
 #include "image/record_reader.h"
 #include "image/record_writer.h"
 
@@ -34,6 +36,48 @@ char* HashSet<T>::Serialize(unsigned int* size) const {
   return section;
 }
 
+// Reads the section at the reader's position, which must end exactly where
+// the reader's limit does, into `set`; see HashSet::Deserialize.
+template <typename T>
+bool readHashSet(RecordReader& in, HashSet<T>* set,
+                 typename HashSet<T>::Visitor* visitor) {
+  set->Cleanup();
+  uint32_t header[2];
+  if (!in.readHeader(header, 2)) return false;
+  if (header[1] > 1) return in.fail("the duplicates flag is neither 0 nor 1");
+  // Every bucket takes at least its terminator byte. A set without buckets
+  // could not be searched or added to.
+  if (header[0] == 0 || header[0] > in.remaining()) {
+    return in.fail("the bucket count is 0 or larger than the section");
+  }
+  set->allowDuplicates = header[1] != 0;
+  set->Init(header[0]);
+  const FastModulo bucketOf(header[0]);
+  for (uint32_t b = 0; b < set->bucketCount; ++b) {
+    HashItem<T>** tail = &set->buckets[b];
+    for (;;) {
+      if (in.remaining() == 0) return in.fail("a bucket lacks its end");
+      if (in.atZeroByte()) break;
+      const size_t start = in.position();
+      auto element = std::make_unique<T>();
+      if (!readSetRecord(in, element.get())) return false;
+      const uint64_t hash = hashOf(*element);
+      if (bucketOf(hash) != b) {
+        return in.failAt(start,
+                         "an element lies outside the bucket of its hash");
+      }
+      if (visitor != nullptr) visitor->visit(*element, hash);
+      *tail = new HashItem<T>;
+      (*tail)->element = element.release();
+      tail = &(*tail)->next;
+      ++set->elementCount;
+    }
+    in.skip(1);  // the bucket terminator
+  }
+  if (in.remaining() != 0) return in.fail("bytes follow the last bucket");
+  return true;
+}
+
 template <typename T>
 bool HashSet<T>::Deserialize(const char* text, unsigned int limit) {
   return Deserialize(text, limit, nullptr);
@@ -41,37 +85,11 @@ bool HashSet<T>::Deserialize(const char* text, unsigned int limit) {
 
 template <typename T>
 bool HashSet<T>::Deserialize(const char* text, unsigned int limit,
-                             Visitor* visitor) {
-  Cleanup();
-  if (!HasNewlineBefore(text, limit)) return false;
+                             Visitor* visitor, SectionFault* fault) {
   RecordReader in(text, limit);
-  // The bucket count, then the allowDuplicates flag, 0 when missing.
-  uint32_t header[] = {0, 0};
-  if (!in.readHeader(header, 2, 1)) return false;
-  // Every bucket takes at least its terminator byte. A set without buckets
-  // could not be searched or added to.
-  if (header[0] == 0 || header[0] > in.remaining()) return false;
-  allowDuplicates = header[1] != 0;
-  Init(header[0]);
-  for (uint32_t b = 0; b < bucketCount; ++b) {
-    HashItem<T>** tail = &buckets[b];
-    for (;;) {
-      if (in.remaining() == 0) return false;  // no bucket terminator
-      if (in.atZeroByte()) break;
-      auto element = std::make_unique<T>();
-      const unsigned int used = element->Deserialize(
-          in.current(), static_cast<unsigned int>(in.remaining()));
-      if (used == 0) return false;
-      in.skip(used);
-      if (visitor != nullptr) visitor->visit(*element);
-      *tail = new HashItem<T>;
-      (*tail)->element = element.release();
-      tail = &(*tail)->next;
-      ++elementCount;
-    }
-    in.skip(1);  // the bucket terminator
-  }
-  return true;
+  if (readHashSet(in, this, visitor)) return true;
+  if (fault != nullptr) *fault = {in.failure(), in.failedAt()};
+  return false;
 }
 
 template <typename T>

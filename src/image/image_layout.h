@@ -56,6 +56,12 @@ constexpr int kImageSectionCount =
 constexpr int kHostCountsAt = kRuleStoreCount;
 constexpr int kHeaderValueCount = kImageSectionCount + kRuleSideCount;
 static_assert(kHeaderValueCount == 20, "images have twenty header values");
+// Values that a header may carry after those twenty: none yet. An image
+// without one has it at 0; a header with more values than the reader knows
+// is refused.
+constexpr int kOptionalHeaderValueCount = 0;
+constexpr int kMaxHeaderValueCount =
+    kHeaderValueCount + kOptionalHeaderValueCount;
 
 namespace image_layout {
 

@@ -11,27 +11,52 @@ namespace tessul {
 
 namespace {
 
-void writeTag(RecordWriter& out, const Filter& filter) {
-  if (filter.tagLen < 1) return;
-  out.writeBytes("~#", 2);
-  out.writeBytes(filter.tagText, filter.tagLen);
-  out.writeByte(',');
+constexpr char kTagMarker[] = "~#";
+
+bool startsWithTagMarker(const char* text) {
+  return text[0] == kTagMarker[0] && text[1] == kTagMarker[1];
 }
 
-// An empty domain list ("$domain=") names one empty domain, so the rule
-// matches no page; written as the lone zero byte of an absent list, it would
-// come back as no list and match every page. "|" names two empty domains,
-// which is the same list, and reads back as a list.
-void writeDomainText(RecordWriter& out, const char* domainText) {
-  out.writeString(domainText != nullptr && *domainText == '\0' ? "|"
-                                                                : domainText);
+// The tag, if any, and the domain text, which follows the tag in both
+// records. An empty domain list ("$domain=") names one empty domain, so the
+// rule matches no page; written as the lone zero byte of an absent list, it
+// would come back as no list and match every page. "|" names two empty
+// domains, which is the same list, and reads back as a list. A domain text
+// that begins with the tag marker (an excluded domain "#..." first) would
+// read back as a tag; after an empty tag it reads back as itself.
+void writeTagAndDomainText(RecordWriter& out, const Filter& filter) {
+  const char* domainText = filter.domainText;
+  if (domainText != nullptr && *domainText == '\0') domainText = "|";
+  const bool escaped = filter.tagLen < 1 && domainText != nullptr &&
+                       startsWithTagMarker(domainText);
+  if (filter.tagLen >= 1 || escaped) {
+    out.writeBytes(kTagMarker, 2);
+    out.writeBytes(filter.tagText, escaped ? 0 : filter.tagLen);
+    out.writeByte(',');
+  }
+  out.writeString(domainText);
+}
+
+// Reads what writeTagAndDomainText wrote.
+bool readTagAndDomainText(RecordReader& in, Filter* filter) {
+  if (!in.readTag(&filter->tagText, &filter->tagLen) ||
+      !in.readString(&filter->domainText)) {
+    return false;
+  }
+  if (filter->tagText == nullptr || filter->tagLen > 0) return true;
+  // An empty tag comes only before a domain text that needs it.
+  if (filter->domainText == nullptr ||
+      !startsWithTagMarker(filter->domainText)) {
+    return in.fail("an empty tag comes before no domain text that needs it");
+  }
+  filter->tagText = nullptr;
+  return true;
 }
 
 void writeArrayRecord(RecordWriter& out, const Filter& filter) {
   out.writeHeader({filter.type, filter.options, filter.negatedOptions});
   out.writeString(filter.pattern);
-  writeTag(out, filter);
-  writeDomainText(out, filter.domainText);
+  writeTagAndDomainText(out, filter);
   out.writeString(filter.anchorHost);
 }
 
@@ -50,14 +75,12 @@ bool readPattern(RecordReader& in, const char** pattern) {
 bool readArrayRecord(RecordReader& in, Filter* filter) {
   filter->isBorrowed = true;  // before any text points into the image
   uint32_t header[3];
-  if (!in.readHeader(header, 3, 3)) return false;
+  if (!in.readHeader(header, 3)) return false;
   filter->type = static_cast<FilterType>(header[0]);
   filter->options = static_cast<FilterOption>(header[1]);
   filter->negatedOptions = static_cast<FilterOption>(header[2]);
   return readPattern(in, &filter->pattern) &&
-         in.readTag(&filter->tagText, &filter->tagLen) &&
-         in.readString(&filter->domainText) &&
-         in.readString(&filter->anchorHost);
+         readTagAndDomainText(in, filter) && in.readString(&filter->anchorHost);
 }
 
 // The length a record stores for a text. Set elements always know it; a
@@ -78,12 +101,17 @@ int serializeFilters(char* buffer, size_t bufferSize, const Filter* filters,
   return static_cast<int>(out.length());
 }
 
-bool deserializeFilters(const char* text, size_t limit, Filter* filters,
-                        int count, size_t* consumed) {
-  RecordReader in(text, limit);
+bool readArrayRecords(RecordReader& in, Filter* filters, int count) {
   for (int i = 0; i < count; ++i) {
     if (!readArrayRecord(in, &filters[i])) return false;
   }
+  return true;
+}
+
+bool deserializeFilters(const char* text, size_t limit, Filter* filters,
+                        int count, size_t* consumed) {
+  RecordReader in(text, limit);
+  if (!readArrayRecords(in, filters, count)) return false;
   *consumed = in.position();
   return true;
 }
@@ -96,34 +124,39 @@ int Filter::Serialize(char* buffer) const {
   // The host's known length, as host lookups see it.
   out.writeBytes(anchorHost, knownLength(anchorHost, anchorHostLen));
   out.writeByte('\0');
-  writeTag(out, *this);
-  writeDomainText(out, domainText);
+  writeTagAndDomainText(out, *this);
   return static_cast<int>(out.length());
 }
 
 // Meant for a new Filter: texts that the filter owned are not freed.
-unsigned int Filter::Deserialize(const char* text, unsigned int limit) {
-  patternLen = 0;
-  isBorrowed = true;  // before any text points into the image
-  RecordReader in(text, limit);
+bool readSetRecord(RecordReader& in, Filter* filter) {
+  filter->patternLen = 0;
+  filter->isBorrowed = true;  // before any text points into the image
   uint32_t header[4];
-  if (!in.readHeader(header, 4, 4) || header[0] > kMaxImageLength) return 0;
-  type = static_cast<FilterType>(header[1]);
-  options = static_cast<FilterOption>(header[2]);
-  negatedOptions = static_cast<FilterOption>(header[3]);
-  if (!in.readBytes(header[0], &pattern)) return 0;
-  patternLen = static_cast<int32_t>(header[0]);
-  if (!in.readString(&anchorHost) || !in.readTag(&tagText, &tagLen) ||
-      !in.readString(&domainText)) {
-    return 0;
+  if (!in.readHeader(header, 4)) return false;
+  if (header[0] > kMaxImageLength)
+    return in.fail("a pattern length is negative");
+  filter->type = static_cast<FilterType>(header[1]);
+  filter->options = static_cast<FilterOption>(header[2]);
+  filter->negatedOptions = static_cast<FilterOption>(header[3]);
+  if (!in.readBytes(header[0], &filter->pattern)) return false;
+  filter->patternLen = static_cast<int32_t>(header[0]);
+  if (!in.readString(&filter->anchorHost) ||
+      !readTagAndDomainText(in, filter)) {
+    return false;
   }
   // The domain sets are rebuilt from domainText when matching needs them.
-  delete includedDomains;
-  delete excludedDomains;
-  includedDomains = nullptr;
-  excludedDomains = nullptr;
-  domainsReady = false;
-  return static_cast<unsigned int>(in.position());
+  delete filter->includedDomains;
+  delete filter->excludedDomains;
+  filter->includedDomains = nullptr;
+  filter->excludedDomains = nullptr;
+  filter->domainsReady = false;
+  return true;
+}
+
+unsigned int Filter::Deserialize(const char* text, unsigned int limit) {
+  RecordReader in(text, limit);
+  return readSetRecord(in, this) ? static_cast<unsigned int>(in.position()) : 0;
 }
 
 int NoFingerprintDomain::Serialize(char* buffer) const {
@@ -139,21 +172,23 @@ int NoFingerprintDomain::Serialize(char* buffer) const {
 }
 
 // Meant for a new element: a domain that the element owned is not freed.
-unsigned int NoFingerprintDomain::Deserialize(const char* text,
-                                              unsigned int limit) {
-  domainLen = 0;
-  RecordReader in(text, limit);
+bool readSetRecord(RecordReader& in, NoFingerprintDomain* element) {
+  element->domainLen = 0;
   uint32_t length = 0;
   const char* bytes = nullptr;
-  // The closing zero byte must lie within the limit too.
-  if (!in.readHeader(&length, 1, 1) || length > kMaxImageLength ||
-      !in.readBytes(length, &bytes) || !in.skip(1)) {
-    return 0;
-  }
-  isBorrowed = true;
-  domain = bytes;
-  domainLen = static_cast<int32_t>(length);
-  return static_cast<unsigned int>(in.position());
+  if (!in.readNumberWithSuffix(&length, 'x')) return false;
+  if (length > kMaxImageLength) return in.fail("a domain length is negative");
+  if (!in.readBytes(length, &bytes) || !in.readZeroByte()) return false;
+  element->isBorrowed = true;
+  element->domain = bytes;
+  element->domainLen = static_cast<int32_t>(length);
+  return true;
+}
+
+unsigned int NoFingerprintDomain::Deserialize(const char* text,
+                                              unsigned int limit) {
+  RecordReader in(text, limit);
+  return readSetRecord(in, this) ? static_cast<unsigned int>(in.position()) : 0;
 }
 
 }  // namespace tessul

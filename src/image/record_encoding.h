@@ -17,16 +17,26 @@
 //   "<domainLen>x\0" domain "\0"
 //
 // Record headers always carry all their numbers; a record whose header lacks
-// one is damaged. An empty string reads back as absent. The format cannot
-// tell a domain text that begins with "~#" from a tag: it reads back as one.
+// one is damaged. An empty string reads back as absent. A domain text that
+// begins with "~#" would read back as a tag; written after an empty tag
+// ("~#,"), it reads back as itself, and only there may a tag be empty.
 #ifndef TESSUL_IMAGE_RECORD_ENCODING_H_
 #define TESSUL_IMAGE_RECORD_ENCODING_H_
 
 #include <cstddef>
 
 #include "filter/filter.h"
+#include "hashing/set_elements.h"
+#include "image/record_reader.h"
 
 namespace tessul {
+
+// The readers under the ones below, for a reader at the first record: each
+// reads records as the writers above write them, borrowing their texts, and
+// on failure records why in the reader.
+bool readArrayRecords(RecordReader& in, Filter* filters, int count);
+bool readSetRecord(RecordReader& in, Filter* filter);
+bool readSetRecord(RecordReader& in, NoFingerprintDomain* domain);
 
 // Writes the array records of `count` filters one after another into a
 // zero-filled `buffer` of `bufferSize` bytes, or only measures them when

@@ -6,12 +6,12 @@ namespace tessul {
 
 namespace {
 
-// The values of hexadecimal digits by byte, -1 for other bytes.
+// The values of lower-case hexadecimal digits by byte, -1 for other bytes.
 struct HexDigits {
   constexpr HexDigits() : value() {
     for (int& v : value) v = -1;
     for (int d = 0; d < 10; ++d) value['0' + d] = d;
-    for (int d = 0; d < 6; ++d) value['a' + d] = value['A' + d] = 10 + d;
+    for (int d = 0; d < 6; ++d) value['a' + d] = 10 + d;
   }
   int value[256];
 };
@@ -21,22 +21,11 @@ int hexDigitValue(char c) {
   return kHexDigits.value[static_cast<unsigned char>(c)];
 }
 
-// Parses the hexadecimal number at *text and advances past it. Returns 0
-// when there is no digit, -1 when the number exceeds 32 bits, 1 otherwise.
-// Only called inside a header known to end in a zero byte, which is not a
-// digit, so the scan stops in time.
-int parseHexNumber(const char** text, uint32_t* value) {
-  uint64_t number = 0;
-  const char* p = *text;
-  for (int digit; (digit = hexDigitValue(*p)) >= 0; ++p) {
-    number = number * 16 + digit;
-    if (number > UINT32_MAX) return -1;
-  }
-  if (p == *text) return 0;
-  *text = p;
-  *value = static_cast<uint32_t>(number);
-  return 1;
-}
+// Eight digits hold every 32-bit number.
+constexpr int kMaxDigits = 8;
+
+constexpr char kNotItsNumbers[] = "a header does not hold exactly its numbers";
+constexpr char kRunsPastTheEnd[] = "a record runs past the end of its section";
 
 }  // namespace
 
@@ -44,34 +33,75 @@ bool hasNewlineBefore(const char* text, size_t limit) {
   return memchr(text, '\0', limit) != nullptr;
 }
 
+bool RecordReader::failAt(size_t position, const char* why) {
+  if (failure_ == nullptr) {
+    failure_ = why;
+    failedAt_ = position;
+  }
+  return false;
+}
+
 bool RecordReader::skip(size_t length) {
-  if (length > remaining()) return false;
+  if (length > remaining()) return fail(kRunsPastTheEnd);
   position_ += length;
   return true;
 }
 
-bool RecordReader::readHeader(uint32_t* values, int count, int required) {
-  const char* end = zeroByteAhead();
-  if (end == nullptr) return false;
+// As the writer writes them: at least one digit, no leading zero, at most
+// eight digits. The text ends in a zero byte, which is no digit, so the scan
+// stops in time.
+bool RecordReader::readNumber(uint32_t* value) {
   const char* p = current();
-  int parsed = 0;
-  for (; parsed < count; ++parsed) {
-    if (parsed > 0) {
-      if (*p != ',') break;
-      ++p;
-    }
-    const int result = parseHexNumber(&p, &values[parsed]);
-    if (result < 0) return false;
-    if (result == 0) break;
+  uint32_t number = 0;
+  int digits = 0;
+  for (int digit; (digit = hexDigitValue(p[digits])) >= 0; ++digits) {
+    if (digits == kMaxDigits || (digits == 1 && number == 0)) return false;
+    number = number * 16 + static_cast<uint32_t>(digit);
   }
-  if (parsed < required) return false;
-  position_ = end - text_ + 1;
+  if (digits == 0) return false;
+  position_ += digits;
+  *value = number;
+  return true;
+}
+
+int RecordReader::readHeader(uint32_t* values, int minCount, int maxCount) {
+  const char* end = zeroByteAhead();
+  if (end == nullptr) {
+    fail("a header runs past the end of its section");
+    return -1;
+  }
+  const size_t start = position_;
+  bool wellFormed = maxCount > 0 && readNumber(&values[0]);
+  int count = wellFormed ? 1 : 0;
+  while (wellFormed && *current() == ',' && count < maxCount) {
+    ++position_;
+    wellFormed = readNumber(&values[count]);
+    count += wellFormed ? 1 : 0;
+  }
+  if (!wellFormed || current() != end || count < minCount) {
+    position_ = start;
+    fail(kNotItsNumbers);
+    return -1;
+  }
+  ++position_;  // the zero byte
+  return count;
+}
+
+bool RecordReader::readNumberWithSuffix(uint32_t* value, char suffix) {
+  const char* end = zeroByteAhead();
+  if (end == nullptr) return fail("a header runs past the end of its section");
+  const size_t start = position_;
+  if (!readNumber(value) || current() + 1 != end || *current() != suffix) {
+    position_ = start;
+    return fail(kNotItsNumbers);
+  }
+  position_ += 2;
   return true;
 }
 
 bool RecordReader::readString(const char** text) {
   const char* end = zeroByteAhead();
-  if (end == nullptr) return false;
+  if (end == nullptr) return fail("a text runs past the end of its section");
   *text = end == current() ? nullptr : current();
   position_ = end - text_ + 1;
   return true;
@@ -82,6 +112,13 @@ bool RecordReader::readBytes(size_t length, const char** bytes) {
   return skip(length);
 }
 
+bool RecordReader::readZeroByte() {
+  if (remaining() == 0) return fail(kRunsPastTheEnd);
+  if (*current() != '\0') return fail("a record does not end in its zero byte");
+  ++position_;
+  return true;
+}
+
 bool RecordReader::readTag(const char** tagText, int32_t* tagLen) {
   if (remaining() < 2 || current()[0] != '~' || current()[1] != '#') {
     return true;
@@ -89,14 +126,15 @@ bool RecordReader::readTag(const char** tagText, int32_t* tagLen) {
   const size_t start = position_ + 2;
   for (size_t end = start; end < limit_; ++end) {
     const char c = text_[end];
-    if (c == ',' || c == '\0') {
+    if (c == '\0') break;
+    if (c == ',') {
       *tagText = text_ + start;
       *tagLen = static_cast<int32_t>(end - start);
-      position_ = c == ',' ? end + 1 : start;
+      position_ = end + 1;
       return true;
     }
   }
-  return false;
+  return fail("no comma ends a tag");
 }
 
 }  // namespace tessul

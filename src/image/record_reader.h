@@ -1,6 +1,12 @@
 // Bounded reading of engine image fields. Images come from files and may be
 // truncated or damaged, so every read checks the bytes that remain before it
 // looks at them: no byte at or past the limit is ever read.
+//
+// The reader accepts fields only in the form the writer gives them (numbers
+// in lower-case hexadecimal without leading zeros, headers of exactly their
+// numbers), so that an image it reads is byte for byte one the writer could
+// have written. A read that fails records why, for the error that the load
+// reports.
 #ifndef TESSUL_IMAGE_RECORD_READER_H_
 #define TESSUL_IMAGE_RECORD_READER_H_
 
@@ -34,13 +40,16 @@ class RecordReader {
   // Steps over `length` bytes; false when fewer remain.
   bool skip(size_t length);
 
-  // A header: up to `count` lower- or upper-case hexadecimal numbers of at
-  // most 32 bits, separated by commas, then anything up to a zero byte,
-  // which is consumed. Parsing stops at the first number that is missing;
-  // it and the later ones keep the values they had. False when fewer than
-  // `required` numbers are present, when no zero byte comes before the limit
-  // or when a number does not fit in 32 bits.
-  bool readHeader(uint32_t* values, int count, int required);
+  // A header of `minCount` to `maxCount` numbers separated by commas, then
+  // its zero byte, which is consumed. Returns how many numbers it held, or
+  // -1 (and records the failure) when it is not such a header.
+  int readHeader(uint32_t* values, int minCount, int maxCount);
+  // A header of exactly `count` numbers.
+  bool readHeader(uint32_t* values, int count) {
+    return readHeader(values, count, count) == count;
+  }
+  // A number directly followed by `suffix` and a zero byte, all consumed.
+  bool readNumberWithSuffix(uint32_t* value, char suffix);
 
   // A zero-terminated string, consumed with its zero byte. An empty string
   // reads as absent (null). False when it runs to the limit.
@@ -49,12 +58,22 @@ class RecordReader {
   // `length` bytes without terminator; false when fewer remain.
   bool readBytes(size_t length, const char** bytes);
 
+  // The zero byte that writers leave for a field they skip.
+  bool readZeroByte();
+
   // An optional tag: the marker "~#", then the tag bytes up to a comma,
-  // which is consumed. When a zero byte comes before any comma, the tag
-  // runs up to it and the position stays at the tag's first byte. Without
-  // the marker nothing is read and the out-arguments keep their values.
-  // False when the tag runs to the limit.
+  // which is consumed. Without the marker nothing is read and the
+  // out-arguments keep their values. False when no comma ends the tag
+  // before a zero byte or the limit.
   bool readTag(const char** tagText, int32_t* tagLen);
+
+  // Records why the read failed, at the position it failed at, unless an
+  // earlier failure is recorded already (the first one names the cause).
+  // Returns false, for `return in.fail(...)`.
+  bool fail(const char* why) { return failAt(position_, why); }
+  bool failAt(size_t position, const char* why);
+  const char* failure() const { return failure_; }
+  size_t failedAt() const { return failedAt_; }
 
  private:
   // The first zero byte at or after the position, or null when none comes
@@ -63,10 +82,14 @@ class RecordReader {
   const char* zeroByteAhead() const {
     return static_cast<const char*>(memchr(current(), '\0', remaining()));
   }
+  // A number at the position, inside text known to end in a zero byte.
+  bool readNumber(uint32_t* value);
 
   const char* text_;
   size_t limit_;
   size_t position_ = 0;
+  const char* failure_ = nullptr;
+  size_t failedAt_ = 0;
 };
 
 }  // namespace tessul

@@ -20,13 +20,15 @@ struct ClientData {
   }
 
   // Loads an engine image and keeps its bytes, which the loaded rules point
-  // into. The new bytes are held before the engine reads them, and the
-  // previous ones are released only after the engine has cleared itself:
-  // even a load that fails part-way (or throws) can leave rules pointing into
-  // the new bytes, and none into the old.
-  bool loadImage(std::vector<char> image) {
-    std::vector<char> previous = std::exchange(imageData, std::move(image));
-    return client->deserialize(imageData.data(), imageData.size());
+  // into. A refused image changes nothing, so the previous bytes, which the
+  // engine's rules still point into, are kept then; after a load they are
+  // released, once the engine has dropped the rules that pointed into them.
+  // Moving the vector keeps its bytes where the engine read them. On
+  // failure, *error (when given) receives the reason.
+  bool loadImage(std::vector<char> image, std::string* error = nullptr) {
+    if (!client->deserialize(image.data(), image.size(), error)) return false;
+    imageData = std::move(image);
+    return true;
   }
 
   // The text of the last filter list parsed. The engine copies what it keeps,

@@ -39,6 +39,7 @@ constexpr char kReadImageError[] =
 constexpr char kWriteImageError[] =
     "Error while writing serialized data to file: %s";
 constexpr char kEmptyImageMessage[] = "Empty file";
+constexpr char kDamagedImagePrefix[] = "Damaged engine image: ";
 
 // Written once by JNI_OnLoad, before any native method can run. The class
 // stays referenced for as long as the library is loaded.
@@ -258,7 +259,13 @@ JNIEXPORT jboolean JNICALL Java_com_velmora_tessul_TessulClient_deserialize(
       logError(kReadImageError, kEmptyImageMessage);
       return false;
     }
-    return holder->loadImage(std::move(image));
+    // A damaged image leaves the engine as it was, and the log says why.
+    std::string reason;
+    if (!holder->loadImage(std::move(image), &reason)) {
+      logError(kReadImageError, (kDamagedImagePrefix + reason).c_str());
+      return false;
+    }
+    return true;
   });
 }
 

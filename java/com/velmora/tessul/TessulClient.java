@@ -185,9 +185,14 @@ public final class TessulClient implements AutoCloseable {
    * {@link #serialize(String)}.
    *
    * @param path the file's path
+   * <p>The image is loaded only when it is whole, exactly as serialize wrote
+   * it; a damaged, cut or extended file is refused. Images carry no checksum,
+   * so a changed letter inside a rule's text is not noticed: check files
+   * that come over a network by their transport or a signature.
+   *
    * @return false when closed or when path is null; false, logged and with
-   *     the rules unchanged when the file cannot be read or is empty; false
-   *     when the image is damaged, leaving the engine with what it could load
+   *     the rules unchanged when the file cannot be read, is empty or is not
+   *     a whole engine image (the log line says which check it failed)
    */
   public synchronized native boolean deserialize(String path);
 

@@ -57,6 +57,16 @@ class BridgeLogTest {
     assertLogged(output, READ_IMAGE + "Empty file");
   }
 
+  @Test
+  void damagedImageLogsWhyAndKeepsTheRules() throws Exception {
+    Path zeros = Files.write(dir.resolve("zeros.dat"), new byte[100]);
+    ChildJvm.Output output = ChildJvm.script("parse", RULE,
+        "deserialize", zeros.toString(), "matches", AD, SCRIPT, "p.example");
+    assertEquals(List.of("true", "false", "true"), output.stdout());
+    assertLogged(output, READ_IMAGE + "Damaged engine image: header: not 20 lower-case "
+        + "hexadecimal numbers, separated by commas and ended by a zero byte");
+  }
+
   // An image file too large for memory: the allocation failure is caught
   // like any other read failure.
   @Test

@@ -129,4 +129,41 @@ class ImageFileTest {
       assertTrue(blocks(client, URL_A));
     }
   }
+
+  // Files that are not whole images are refused, and the engine keeps the
+  // rules it had: a damaged download must not silently stop the blocking.
+  @Test
+  void damagedImagesAreRefusedAndChangeNothing() throws Exception {
+    byte[] good = Files.readAllBytes(imageOf("good.dat", "||b-ads.example^\n/banner/*$image"));
+    byte[] noise = new byte[4096];
+    new java.util.Random(13).nextBytes(noise);
+    byte[] shiftedHost = good.clone();
+    int host = new String(good, java.nio.charset.StandardCharsets.ISO_8859_1)
+        .indexOf("b-ads.example^b-ads.example") + 14;
+    shiftedHost[host] = 'c';  // the host set's record now lies in another bucket
+    List<byte[]> damaged = List.of(
+        new byte[100], new byte[1], noise, shiftedHost,
+        concat(good, "garbage".getBytes(java.nio.charset.StandardCharsets.US_ASCII)),
+        concat(good, good), Arrays.copyOf(good, good.length - 1));
+    Path file = dir.resolve("damaged.dat");
+    try (TessulClient client = new TessulClient()) {
+      assertTrue(client.deserialize(imageOf("a.dat", "||a-ads.example^").toString()));
+      for (byte[] bytes : damaged) {
+        Files.write(file, bytes);
+        assertFalse(client.deserialize(file.toString()), bytes.length + " bytes");
+        assertTrue(blocks(client, URL_A));
+        assertFalse(blocks(client, URL_B));
+      }
+      Files.write(file, good);
+      assertTrue(client.deserialize(file.toString()));
+      assertFalse(blocks(client, URL_A));
+      assertTrue(blocks(client, URL_B));
+    }
+  }
+
+  private static byte[] concat(byte[] first, byte[] second) {
+    byte[] both = Arrays.copyOf(first, first.length + second.length);
+    System.arraycopy(second, 0, both, first.length, second.length);
+    return both;
+  }
 }
