@@ -57,7 +57,10 @@ void refuseNul(std::string_view text, const char* what) {
   }
 }
 
+// The bit of a request type keyword; an empty one, as in request logs,
+// leaves the kind unknown.
 FilterOption requestType(std::string_view keyword) {
+  if (keyword.empty()) return OptNone;
   const std::optional<FilterOption> type = requestTypeOption(keyword);
   if (!type) {
     throw py::value_error("unknown request type '" + std::string(keyword) +
@@ -102,17 +105,18 @@ class RequestTypeCache {
 class RequestBatch {
  public:
   void add(PyObject* request, RequestTypeCache* types) {
-    if (!PyTuple_Check(request) || PyTuple_GET_SIZE(request) != 3) {
+    const bool sequence = PyTuple_Check(request) || PyList_Check(request);
+    if (!sequence || PySequence_Fast_GET_SIZE(request) != 3) {
       throw py::type_error(
           "each request must be a tuple (url, type, page), not " +
-          std::string(Py_TYPE(request)->tp_name));
+          describe(request));
     }
+    PyObject** fields = PySequence_Fast_ITEMS(request);
     Entry entry;
-    entry.url = append(utf8Of(PyTuple_GET_ITEM(request, 0), "a URL"), "a URL");
-    entry.type = types->typeOf(PyTuple_GET_ITEM(request, 1));
-    PyObject* page = PyTuple_GET_ITEM(request, 2);
-    if (page != Py_None) {
-      const std::string_view host = utf8Of(page, "a page");
+    entry.url = append(utf8Of(fields[0], "a URL"), "a URL");
+    entry.type = types->typeOf(fields[1]);
+    if (fields[2] != Py_None) {
+      const std::string_view host = utf8Of(fields[2], "a page");
       if (!host.empty()) entry.page = append(host, "a page");
     }
     entries_.push_back(entry);
@@ -138,6 +142,14 @@ class RequestBatch {
     size_t page = kNoPage;
     FilterOption type = OptNone;
   };
+
+  static std::string describe(PyObject* request) {
+    if (PyTuple_Check(request) || PyList_Check(request)) {
+      return "one of " + std::to_string(PySequence_Fast_GET_SIZE(request)) +
+             " items";
+    }
+    return Py_TYPE(request)->tp_name;
+  }
 
   size_t append(std::string_view text, const char* what) {
     refuseNul(text, what);
@@ -178,11 +190,16 @@ class Engine {
     py::gil_scoped_release release;
     std::lock_guard<std::mutex> lock(mutex_);
     std::vector<Note> notes;
+    // The sink refers to `notes`: it goes with them, even when parse()
+    // throws (for want of memory).
+    struct SinkReset {
+      TessulClient& client;
+      ~SinkReset() { client.setNoteSink(nullptr); }
+    } reset{client_};
     client_.setNoteSink([&notes](int line, std::string_view message) {
       notes.emplace_back(line, std::string(message));
     });
     client_.parse(text.c_str(), /*preserveRules=*/true);
-    client_.setNoteSink(nullptr);  // it refers to `notes`
     return notes;
   }
 
@@ -322,6 +339,8 @@ PYBIND11_MODULE(_tessul, module) {
   using tessul::python::Match;
   module.doc() = "The tessul filter engine (see the package tessul).";
   module.attr("__version__") = tessul::version();
+  // The request type names, the most common first, from the list that the
+  // keyword table gives (comma-separated).
   module.attr("REQUEST_TYPES") = [] {
     py::list names;
     for (py::handle name :
@@ -361,7 +380,7 @@ OSError when the file cannot be read.)")
            R"(The answer for one request, with the rules that decided.
 
 url: the request's URL; type: its kind by name ("script", "image", ...,
-see REQUEST_TYPES) or None when unknown; page: the host of the page that
+see REQUEST_TYPES), or None or "" when unknown; page: the host of the page that
 makes the request, or None. ValueError for an unknown type.)")
       .def("matches", &Engine::matches, py::arg("url"),
            py::arg("type") = py::none(), py::arg("page") = py::none(),
@@ -369,8 +388,8 @@ makes the request, or None. ValueError for an unknown type.)")
       .def("check_many", &Engine::checkMany, py::arg("requests"),
            R"(Whether each request is blocked, as a list of bools in order.
 
-requests: an iterable of (url, type, page) tuples, type and page as for
-match(). All are read first, so a bad one raises before any is matched;
+requests: an iterable of (url, type, page) tuples (or lists of three),
+type and page as for match(). All are read first, so a bad one raises before any is matched;
 matching then runs without the GIL.)")
       .def("to_image", &Engine::toImage,
            "The engine image: bytes that from_image() loads without parsing.")

@@ -1,5 +1,5 @@
 from os import PathLike
-from typing import Iterable, Optional, Union
+from typing import Iterable, Optional, Sequence, Union
 
 __version__: str
 REQUEST_TYPES: tuple[str, ...]
@@ -32,7 +32,10 @@ class Engine:
         self, url: str, type: Optional[str] = None, page: Optional[str] = None
     ) -> bool: ...
     def check_many(
-        self, requests: Iterable[tuple[str, Optional[str], Optional[str]]]
+        self,
+        requests: Iterable[
+            Union[tuple[str, Optional[str], Optional[str]], Sequence[Optional[str]]]
+        ],
     ) -> list[bool]: ...
     def to_image(self) -> bytes: ...
     @staticmethod

@@ -37,6 +37,9 @@ ANSWERS = [
      True, "||tracker.example^$domain=news.example", None),
     ("https://tracker.example/t", None, "other.example",
      False, None, None),
+    # An empty type, as in request logs, is an unknown one.
+    ("https://cdn.example/banner/1.png", "", "news.example",
+     False, None, None),
     # The rule with an unknown option was dropped.
     ("https://frob.example/", None, None, False, None, None),
     ("ftp://ads.example/x", None, None, False, None, None),
@@ -66,6 +69,8 @@ def test_check_many_takes_any_iterable(engine):
     assert engine.check_many(iter(requests)) == expected
     assert engine.check_many(request for request in requests * 3) == expected * 3
     assert engine.check_many([]) == []
+    # Lists of three items, as csv.reader gives them, do as well.
+    assert engine.check_many(list(request) for request in requests) == expected
 
 
 def test_answers_and_rules_are_the_programs(bundled_engine, pageloads,
@@ -139,8 +144,8 @@ def test_loaded_engine_keeps_its_own_image(engine):
 @pytest.mark.parametrize("call,error,message", [
     (lambda e: e.match("https://a.example/", "scripts"), ValueError,
      "unknown request type 'scripts'; known types: script, image"),
-    (lambda e: e.matches("https://a.example/", ""), ValueError,
-     "unknown request type ''"),
+    (lambda e: e.matches("https://a.example/", "Script"), ValueError,
+     "unknown request type 'Script'"),
     (lambda e: e.check_many([("https://a.example/", "script", None),
                              ("https://a.example/", "stylesh", None)]),
      ValueError, "unknown request type 'stylesh'"),
@@ -151,7 +156,7 @@ def test_loaded_engine_keeps_its_own_image(engine):
     (lambda e: e.parse("||a.example^\n\0||b.example^\n"), ValueError,
      "the list holds a NUL byte at offset 13"),
     (lambda e: e.check_many([("https://a.example/", None)]), TypeError,
-     "each request must be a tuple (url, type, page)"),
+     "each request must be a tuple (url, type, page), not one of 2 items"),
     (lambda e: e.check_many(["https://a.example/"]), TypeError,
      "each request must be a tuple"),
     (lambda e: e.check_many([(b"https://a.example/", None, None)]), TypeError,
