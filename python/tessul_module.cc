@@ -392,7 +392,9 @@ requests: an iterable of (url, type, page) tuples (or lists of three),
 type and page as for match(). All are read first, so a bad one raises before any is matched;
 matching then runs without the GIL.)")
       .def("to_image", &Engine::toImage,
-           "The engine image: bytes that from_image() loads without parsing.")
+           R"(The engine image: bytes that from_image() loads without parsing. It
+holds every rule, element hiding included, as `tessul compile
+--keep-cosmetic` writes it; rules from it read as rebuilt from their fields.)")
       .def_static("from_image", &Engine::fromImage, py::arg("data"),
                   R"(A new engine holding the rules of an engine image
 (bytes-like). ValueError, with the reason, for an image that is damaged.)")
