@@ -193,7 +193,12 @@ void TessulClient::fileRules(const char* input, bool preserveRules, int* fill) {
       return;
     }
     const int store = ruleStoreOf(kind);
-    if (store < 0) return;
+    if (store < 0) {
+      if (ElementHiding::isPageException(rule)) {
+        internals_->hiding.keepPageException(&rule);
+      }
+      return;
+    }
     const DomainSetField& domains = kRuleStores[store].domains;
     if (domains.set.member != nullptr) {
       AddFilterDomainsToHashSet(&rule, this->*domains.set.member);
