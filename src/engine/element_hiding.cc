@@ -18,7 +18,7 @@ constexpr FilterOption kPageHidingOptions = OptElemHide | OptGenericHide;
 // filters (##^...), and the exceptions of procedural (#@?#), style (#@$#,
 // #@$?#) and script (#@%#) rules, whose markers the line parser reads as
 // #@ followed by the rest.
-constexpr std::string_view kNonHidingPrefixes[] = {"+js(", "^",  "?#",
+constexpr std::string_view kNonHidingPrefixes[] = {"+js(", "^",   "?#",
                                                    "$#",   "$?#", "%#"};
 
 bool hidesNothing(std::string_view selector) {
@@ -31,8 +31,8 @@ bool hidesNothing(std::string_view selector) {
 
 std::string_view textOf(const char* text, int32_t knownLength) {
   if (text == nullptr) return {};
-  return {text, knownLength >= 0 ? static_cast<size_t>(knownLength)
-                                 : strlen(text)};
+  return {text,
+          knownLength >= 0 ? static_cast<size_t>(knownLength) : strlen(text)};
 }
 
 // Whether `host` is `domain` or a subdomain of it.
@@ -94,8 +94,8 @@ struct ElementHiding::Page {
 
   bool isUnder(std::string_view domain) const {
     if (isEntity(domain)) {
-      return isOrIsUnder(entityHost,
-                         domain.substr(0, domain.size() - kEntitySuffix.size()));
+      return isOrIsUnder(
+          entityHost, domain.substr(0, domain.size() - kEntitySuffix.size()));
     }
     return isOrIsUnder(host, domain);
   }
@@ -121,9 +121,14 @@ void ElementHiding::keepPageException(Filter* rule) {
   PageException kept{std::make_unique<Filter>(),
                      (rule->options & OptElemHide) != OptNone};
   kept.rule->swapData(rule);
-  kept.rule->options =
-      (kept.rule->options & ~kPageHidingOptions) | OptDocument;
+  kept.rule->options = (kept.rule->options & ~kPageHidingOptions) | OptDocument;
   pageExceptions_.push_back(std::move(kept));
+}
+
+void ElementHiding::keepLongRule(Filter* rule, int32_t arrayPosition) {
+  LongRule kept{std::make_unique<Filter>(), arrayPosition};
+  kept.rule->swapData(rule);
+  longRules_.push_back(std::move(kept));
 }
 
 void ElementHiding::clear() {
@@ -133,22 +138,40 @@ void ElementHiding::clear() {
 
 void ElementHiding::build(const Filter* rules, int32_t count) {
   std::vector<PageException> pageExceptions = std::move(pageExceptions_);
+  std::vector<LongRule> longRules = std::move(longRules_);
   clear();
   pageExceptions_ = std::move(pageExceptions);
+  longRules_ = std::move(longRules);
+
+  // The array's rules and the long ones, in list order.
+  std::vector<const Filter*> inOrder;
+  inOrder.reserve((count > 0 ? count : 0) + longRules_.size());
+  auto longRule = longRules_.begin();
+  for (int32_t i = 0; i < count; ++i) {
+    for (; longRule != longRules_.end() && longRule->arrayPosition <= i;
+         ++longRule) {
+      inOrder.push_back(longRule->rule.get());
+    }
+    inOrder.push_back(&rules[i]);
+  }
+  for (; longRule != longRules_.end(); ++longRule) {
+    inOrder.push_back(longRule->rule.get());
+  }
 
   std::unordered_map<std::string_view, uint32_t> selectorIds;
   std::vector<std::pair<std::string_view, uint32_t>> named;
-  rules_.resize(count > 0 ? count : 0);
-  for (int32_t i = 0; i < count; ++i) {
+  rules_.resize(inOrder.size());
+  for (uint32_t i = 0; i < inOrder.size(); ++i) {
+    const Filter& filter = *inOrder[i];
     Rule& rule = rules_[i];
-    rule.selector = textOf(rules[i].pattern, rules[i].patternLen);
-    rule.selectorId = selectorIds.emplace(rule.selector, selectorIds.size())
-                          .first->second;
-    rule.exception = rules[i].type == TypeElementHideException;
+    rule.selector = textOf(filter.pattern, filter.patternLen);
+    rule.selectorId =
+        selectorIds.emplace(rule.selector, selectorIds.size()).first->second;
+    rule.exception = filter.type == TypeElementHideException;
     rule.hides = !hidesNothing(rule.selector);
     rule.namesIncluded = false;
     rule.excluded.begin = static_cast<uint32_t>(excluded_.size());
-    if (rule.hides) readDomains(rules[i].domainText, i, &named);
+    if (rule.hides) readDomains(filter.domainText, i, &named);
     rule.excluded.end = static_cast<uint32_t>(excluded_.size());
   }
 

@@ -1,8 +1,10 @@
 // ElementHiding: which element-hiding selectors apply on a page. It indexes
 // the engine's element-hiding rules (##) and their exceptions (#@#) by the
 // domains they name, prepares the selectors of the rules that name no domain
-// once, and keeps the exception rules that turn hiding off on whole pages
-// ($elemhide, $generichide), which request matching drops.
+// once, and keeps what the engine's stores lack: the exception rules that
+// turn hiding off on whole pages ($elemhide, $generichide), which request
+// matching drops, and the element-hiding rules of lines too long for the
+// line parser (parseLongElementHidingRule).
 //
 // A rule D##S applies on host H when D names no domain; or when H is or is
 // under an included domain of D and under none of its excluded ('~')
@@ -40,9 +42,15 @@ class ElementHiding {
   // until clear(); build() indexes it.
   void keepPageException(Filter* rule);
 
-  // Indexes `count` element-hiding rules and exceptions, in list order, and
-  // the page exceptions kept. The rules must stay where they are until the
-  // next build() or clear().
+  // Keeps an element-hiding rule or exception that the engine's array
+  // lacks; `rule` is left empty. It stands in the list before the rule at
+  // `arrayPosition` of the array (after the last when that is the count).
+  // Kept until clear().
+  void keepLongRule(Filter* rule, int32_t arrayPosition);
+
+  // Indexes `count` element-hiding rules and exceptions, in list order, with
+  // the rules and page exceptions kept. The rules must stay where they are
+  // until the next build() or clear().
   void build(const Filter* rules, int32_t count);
 
   // Forgets the index and the page exceptions.
@@ -77,6 +85,10 @@ class ElementHiding {
     bool hides;           // false: a scriptlet or the like, never returned
     bool namesIncluded;   // some domain without '~'
   };
+  struct LongRule {
+    std::unique_ptr<Filter> rule;
+    int32_t arrayPosition;  // of the array rule it stands before
+  };
   struct PageException {
     std::unique_ptr<Filter> rule;  // asks for documents, as the page is
     bool offAll;                   // $elemhide; else $generichide
@@ -97,7 +109,7 @@ class ElementHiding {
   bool appliesOn(const Rule& rule, const Page& page) const;
   void emit(uint32_t position, std::vector<std::string_view>* selectors);
 
-  std::vector<Rule> rules_;                // by position in the array
+  std::vector<Rule> rules_;  // in list order: the array and the long rules
   std::vector<std::string_view> excluded_;  // the '~' domains of the rules
   // Rule positions, a sorted run for each domain that rules name.
   std::vector<uint32_t> ruleLists_;
@@ -109,6 +121,7 @@ class ElementHiding {
   std::vector<uint32_t> generic_;
   std::vector<uint32_t> excludedOnly_;
   std::vector<PageException> pageExceptions_;
+  std::vector<LongRule> longRules_;  // in list order
 
   // Scratch of selectorsFor(), kept to spare allocations: the candidate
   // positions and, by selector, the query that last emitted or cancelled it.

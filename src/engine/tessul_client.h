@@ -150,8 +150,10 @@ class TessulClient {
   // The views point into the engine's rules and stay valid until the next
   // parse, deserialize or clear. An engine whose image left out the
   // element-hiding rules (serialize's omitElementHideRules) returns none.
-  // Images do not carry the $elemhide and $generichide rules (request
-  // matching drops them): only parsed lists have them.
+  // Images carry neither the $elemhide and $generichide rules (request
+  // matching drops them) nor the element-hiding rules of lines longer than
+  // 2047 characters (the stores have no room for them): only engines that
+  // parsed the lists have those.
   TESSUL_EXPORT std::vector<std::string_view> hidingSelectors(
       std::string_view page, HidingScope scope = HidingScope::kAll);
 
@@ -339,6 +341,10 @@ class TessulClient {
   // The filling pass of parse(): every rule of the list into its store,
   // array rules at `fill`, the next position of each rule array.
   void fileRules(const char* input, bool preserveRules, int* fill);
+  // Hands element hiding a rule of the line [start, end) that has no store;
+  // the element-hiding array's next position is `elementHidePosition`.
+  void keepForHiding(const char* start, const char* end, Filter* rule,
+                     int32_t elementHidePosition);
 
   // What matching derives from the stores (rule indexes, host presence
   // bits), its scratch space, and the note sink.
