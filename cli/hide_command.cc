@@ -18,8 +18,10 @@ namespace cli {
 
 int runHide(const CommandLine& line) {
   LoadedEngine engine({line.lists, line.image}, /*preserveRules=*/false);
-  const std::vector<std::string_view> selectors = engine.client().hidingSelectors(
-      line.page, line.specific ? HidingScope::kSpecific : HidingScope::kAll);
+  const std::vector<std::string_view> selectors =
+      engine.client().hidingSelectors(line.page, line.specific
+                                                     ? HidingScope::kSpecific
+                                                     : HidingScope::kAll);
   std::string text;
   if (line.css) {
     text = hidingStyleSheet(selectors);
