@@ -349,7 +349,8 @@ less what exceptions (#@#, $elemhide, $generichide) cancel there.
   --list FILE      parse a filter list (repeatable; the lists add up)
   --image FILE     load an engine image first; only images compiled with
                    --keep-cosmetic hold element-hiding rules, and none holds
-                   the $elemhide and $generichide exceptions
+                   the $elemhide and $generichide exceptions nor the rules
+                   of lines longer than 2047 characters
   --page URL|HOST  the page: its URL, or a host for https://HOST/
   --specific       only the selectors of rules that name a domain
   --css            print a style sheet that hides them instead

@@ -234,7 +234,9 @@ public final class TessulClient implements AutoCloseable {
    * in the order of the lists. Engine images written by {@link #serialize}
    * leave the element-hiding rules out, so an engine loaded from one hides
    * nothing; images compiled with {@code tessul compile --keep-cosmetic}
-   * keep them.
+   * keep them, though not the {@code $elemhide} and {@code $generichide}
+   * exception rules nor the rules of lines longer than 2,047 characters,
+   * which only parsed lists give.
    *
    * @param pageUrl the URL of the page, or its host alone, which stands for
    *     {@code https://HOST/}
