@@ -394,15 +394,21 @@ class ListReading {
 
 TEST_F(EasyListHidingTest, AnswersAsAReadingOfTheListLinesOnEveryPageHost) {
   const ListReading reading(testing::readDataFile("easylist.txt"));
+#ifdef TESSUL_SANITIZED_BUILD
+  constexpr int kEveryNthHost = 5;
+#else
+  constexpr int kEveryNthHost = 1;
+#endif
   int withSpecific = 0;
+  int nth = 0;
   for (const std::string& host : pageHostsOfRequestFiles()) {
-    if (host.empty()) continue;
+    if (host.empty() || nth++ % kEveryNthHost != 0) continue;
     const auto [all, specific] = reading.on(host);
     EXPECT_EQ(selectorsOn(*engine_, host), all) << host;
     EXPECT_EQ(selectorsOn(*engine_, host, kSpecific), specific) << host;
     if (!specific.empty()) ++withSpecific;
   }
-  EXPECT_GT(withSpecific, 20);
+  EXPECT_GT(withSpecific, 20 / kEveryNthHost);
 }
 
 // What images carry: the element-hiding rules and exceptions when they are
