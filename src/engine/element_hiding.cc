@@ -159,6 +159,7 @@ void ElementHiding::build(const Filter* rules, int32_t count) {
   }
 
   std::unordered_map<std::string_view, uint32_t> selectorIds;
+  selectorIds.reserve(inOrder.size());
   std::vector<std::pair<std::string_view, uint32_t>> named;
   rules_.resize(inOrder.size());
   for (uint32_t i = 0; i < inOrder.size(); ++i) {
@@ -234,6 +235,7 @@ void ElementHiding::indexByDomain(
     std::vector<std::pair<std::string_view, uint32_t>> named) {
   std::sort(named.begin(), named.end());
   named.erase(std::unique(named.begin(), named.end()), named.end());
+  byDomain_.reserve(named.size());
   for (size_t i = 0; i < named.size();) {
     const std::string_view domain = named[i].first;
     Run run{static_cast<uint32_t>(ruleLists_.size()), 0};
