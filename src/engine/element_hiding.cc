@@ -92,6 +92,10 @@ struct ElementHiding::Page {
     }
   }
 
+  // host and entityHost point into hostText.
+  Page(const Page&) = delete;
+  Page& operator=(const Page&) = delete;
+
   bool isUnder(std::string_view domain) const {
     if (isEntity(domain)) {
       return isOrIsUnder(
