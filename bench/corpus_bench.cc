@@ -26,6 +26,11 @@
 // kept per request is its minimum over the timed passes. The peers time one
 // call with the URL already in memory too, so both figures cover the same
 // work: one call into the engine and its answer.
+//
+// Element hiding: hidingSelectors() of the parsed engine for each distinct
+// page host of the request logs, the site-specific selectors and all of
+// them, timed per host like matches() (a warm-up pass, then the minimum over
+// kTimedPasses passes).
 
 #include <malloc.h>
 
@@ -41,6 +46,7 @@
 #include <limits>
 #include <memory>
 #include <new>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -268,6 +274,49 @@ CorpusTimes timeRequests(TessulClient* engine, const std::string& name,
   return result;
 }
 
+// hidingSelectors() on each page host, in one scope.
+struct HidingTimes {
+  std::vector<int64_t> timesNs;  // per host
+  size_t selectors = 0;          // over all hosts
+  bool stable = true;            // every pass found as many
+};
+
+HidingTimes timeHiding(TessulClient* engine,
+                       const std::vector<std::string>& hosts,
+                       HidingScope scope) {
+  HidingTimes result;
+  result.timesNs.assign(hosts.size(), std::numeric_limits<int64_t>::max());
+  for (const std::string& host : hosts) {
+    result.selectors += engine->hidingSelectors(host, scope).size();
+  }
+  for (int pass = 0; pass < kTimedPasses; ++pass) {
+    size_t found = 0;
+    for (size_t i = 0; i < hosts.size(); ++i) {
+      const Clock::time_point start = Clock::now();
+      found += engine->hidingSelectors(hosts[i], scope).size();
+      const Clock::time_point end = Clock::now();
+      const int64_t ns =
+          std::chrono::duration_cast<std::chrono::nanoseconds>(end - start)
+              .count();
+      result.timesNs[i] = std::min(result.timesNs[i], ns);
+    }
+    result.stable = result.stable && found == result.selectors;
+  }
+  return result;
+}
+
+// The distinct page hosts of the request logs, in order.
+std::vector<std::string> pageHostsOf(
+    const std::vector<std::vector<testing::Request>>& logs) {
+  std::set<std::string> hosts;
+  for (const std::vector<testing::Request>& log : logs) {
+    for (const testing::Request& request : log) {
+      if (!request.pageHost.empty()) hosts.insert(request.pageHost);
+    }
+  }
+  return {hosts.begin(), hosts.end()};
+}
+
 int64_t clockOverheadNs() {
   std::vector<int64_t> samples(kClockSamples);
   for (int64_t& sample : samples) {
@@ -309,6 +358,9 @@ struct Results {
   MemoryUse loaded;  // heap beside the image
   int64_t clockOverheadNs = 0;
   std::vector<CorpusTimes> corpora;
+  size_t pageHosts = 0;
+  HidingTimes specificHiding;  // HidingScope::kSpecific
+  HidingTimes allHiding;       // HidingScope::kAll
 
   // A loaded engine's memory: its heap and the image it borrows.
   int64_t loadedBytes() const {
@@ -399,6 +451,13 @@ void writeJson(std::ostream& out, const Options& options, const Results& r) {
     writeJsonArray(out, c.decisions);
     out << '}';
   }
+  out << "},\"hiding\":{\"page_hosts\":" << r.pageHosts
+      << ",\"specific_selectors\":" << r.specificHiding.selectors
+      << ",\"all_selectors\":" << r.allHiding.selectors
+      << ",\"specific_times_ns\":";
+  writeJsonArray(out, r.specificHiding.timesNs);
+  out << ",\"all_times_ns\":";
+  writeJsonArray(out, r.allHiding.timesNs);
   out << "},\"notes\":" << jsonString(notes(options)) << "}\n";
 }
 
@@ -449,7 +508,24 @@ void printSummary(const Options& options, const Results& r) {
   }
   std::printf(
       "(allocations: operator new calls during the timed passes; the target "
-      "is 0)\n");
+      "is 0)\n\n");
+  std::printf(
+      "hidingSelectors() per page host of the logs (%zu hosts), ns: minimum "
+      "over %d timed passes after a warm-up pass\n",
+      r.pageHosts, kTimedPasses);
+  std::printf("%-10s %9s %8s %8s %8s %8s %9s\n", "scope", "selectors",
+              "median", "p90", "p99", "max", "mean");
+  const std::pair<const char*, const HidingTimes*> scopes[] = {
+      {"specific", &r.specificHiding}, {"all", &r.allHiding}};
+  for (const auto& [name, times] : scopes) {
+    if (times->timesNs.empty()) continue;
+    const Distribution d = distributionOf(times->timesNs);
+    std::printf("%-10s %9zu %8lld %8lld %8lld %8lld %9.1f\n", name,
+                times->selectors, static_cast<long long>(d.median),
+                static_cast<long long>(d.p90), static_cast<long long>(d.p99),
+                static_cast<long long>(d.max), d.mean);
+  }
+  std::printf("(selectors: returned, over all hosts)\n");
 }
 
 // ---------------------------------------------------------------------------
@@ -569,6 +645,15 @@ int run(const Options& options) {
       return fail(std::string("a decision changed between passes in ") +
                   kCorpora[i]);
     }
+  }
+
+  const std::vector<std::string> hosts = pageHostsOf(logs);
+  results.pageHosts = hosts.size();
+  results.specificHiding =
+      timeHiding(engine.get(), hosts, HidingScope::kSpecific);
+  results.allHiding = timeHiding(engine.get(), hosts, HidingScope::kAll);
+  if (!results.specificHiding.stable || !results.allHiding.stable) {
+    return fail("hidingSelectors() answered differently between passes");
   }
 
   printSummary(options, results);

@@ -23,6 +23,7 @@ constexpr CommandName kCommands[] = {
     {"compile", Command::kCompile},
     {"info", Command::kInfo},
     {"version", Command::kVersion},
+    {"hide", Command::kHide},
 };
 
 // Which commands accept an option: a bit per command.
@@ -31,7 +32,8 @@ enum CommandBits : unsigned {
   kCompileBit = 2,
   kInfoBit = 4,
   kVersionBit = 8,
-  kEveryCommand = kCheckBit | kCompileBit | kInfoBit | kVersionBit,
+  kHideBit = 16,
+  kEveryCommand = kCheckBit | kCompileBit | kInfoBit | kVersionBit | kHideBit,
 };
 
 unsigned commandBit(Command command) {
@@ -40,6 +42,7 @@ unsigned commandBit(Command command) {
     case Command::kCompile: return kCompileBit;
     case Command::kInfo: return kInfoBit;
     case Command::kVersion: return kVersionBit;
+    case Command::kHide: return kHideBit;
     case Command::kNone: break;
   }
   return 0;
@@ -57,15 +60,15 @@ struct OptionSpec {
 const OptionSpec kOptions[] = {
     {"--help", "-h", kEveryCommand, false, true,
      [](CommandLine* line, std::string) { line->help = true; }},
-    {"--list", nullptr, kCheckBit | kCompileBit, true, true,
+    {"--list", nullptr, kCheckBit | kCompileBit | kHideBit, true, true,
      [](CommandLine* line, std::string value) {
        line->lists.push_back(std::move(value));
      }},
-    {"--image", nullptr, kCheckBit | kCompileBit, true, false,
+    {"--image", nullptr, kCheckBit | kCompileBit | kHideBit, true, false,
      [](CommandLine* line, std::string value) { line->image = value; }},
     {"--type", nullptr, kCheckBit, true, false,
      [](CommandLine* line, std::string value) { line->type = value; }},
-    {"--page", nullptr, kCheckBit, true, false,
+    {"--page", nullptr, kCheckBit | kHideBit, true, false,
      [](CommandLine* line, std::string value) { line->page = value; }},
     {"--requests", nullptr, kCheckBit, true, false,
      [](CommandLine* line, std::string value) { line->requests = value; }},
@@ -77,6 +80,10 @@ const OptionSpec kOptions[] = {
      [](CommandLine* line, std::string) { line->keepCosmetic = true; }},
     {"--output", "-o", kCompileBit, true, false,
      [](CommandLine* line, std::string value) { line->output = value; }},
+    {"--specific", nullptr, kHideBit, false, false,
+     [](CommandLine* line, std::string) { line->specific = true; }},
+    {"--css", nullptr, kHideBit, false, false,
+     [](CommandLine* line, std::string) { line->css = true; }},
 };
 
 const OptionSpec* findOption(std::string_view name) {
@@ -195,6 +202,15 @@ void checkCombination(const CommandLine& line) {
                   "unexpected argument '" + line.operands[0] + "'");
       }
       break;
+    case Command::kHide:
+      if (!line.operands.empty()) {
+        failUsage(line.command,
+                  "unexpected argument '" + line.operands[0] + "'");
+      }
+      if (line.page.empty()) {
+        failUsage(line.command, "no page: give --page URL or --page HOST");
+      }
+      break;
     case Command::kNone: break;
   }
 }
@@ -253,9 +269,12 @@ std::string usageLine(Command command) {
              "[--keep-cosmetic] -o IMAGE";
     case Command::kInfo: return "usage: tessul info IMAGE";
     case Command::kVersion: return "usage: tessul version | tessul --version";
+    case Command::kHide:
+      return "usage: tessul hide [--list FILE]... [--image FILE] "
+             "--page URL|HOST [--specific] [--css]";
     case Command::kNone: break;
   }
-  return "usage: tessul check|compile|info|version [OPTION]... "
+  return "usage: tessul check|compile|info|version|hide [OPTION]... "
          "(tessul --help for more)";
 }
 
@@ -319,6 +338,26 @@ image does not load.
 
 Prints the version of tessul, e.g. "tessul 1.2.3".
 )";
+    case Command::kHide:
+      return usageLine(command) + R"(
+
+Prints the element-hiding selectors that apply on a page, one a line, each
+once, in the order of the lists: those of the rules that name no domain
+and those of the rules that name the page's host or a domain above it,
+less what exceptions (#@#, $elemhide, $generichide) cancel there.
+
+  --list FILE      parse a filter list (repeatable; the lists add up)
+  --image FILE     load an engine image first; only images compiled with
+                   --keep-cosmetic hold element-hiding rules, and none holds
+                   the $elemhide and $generichide exceptions nor the rules
+                   of lines longer than 2047 characters
+  --page URL|HOST  the page: its URL, or a host for https://HOST/
+  --specific       only the selectors of rules that name a domain
+  --css            print a style sheet that hides them instead
+  --help           show this text
+
+Without --list and --image the bundled EasyList and EasyPrivacy are used.
+)";
     case Command::kNone: break;
   }
   return usageLine(command) + R"(
@@ -329,6 +368,7 @@ tessul checks URLs against ad- and tracker-blocking filter lists.
   tessul check --requests FILE  the same for a file of requests
   tessul compile -o IMAGE       write an engine image for apps to load
   tessul info IMAGE             describe an engine image
+  tessul hide --page URL        the element-hiding selectors of a page
   tessul version                print the version (also: tessul --version)
 
 'tessul COMMAND --help' tells more. Exit status: 0 done, 1 failure (a

@@ -11,7 +11,7 @@
 namespace tessul {
 namespace cli {
 
-enum class Command { kNone, kCheck, kCompile, kInfo, kVersion };
+enum class Command { kNone, kCheck, kCompile, kInfo, kVersion, kHide };
 
 struct CommandLine {
   Command command = Command::kNone;
@@ -25,6 +25,8 @@ struct CommandLine {
   bool json = false;
   bool stats = false;
   bool keepCosmetic = false;
+  bool specific = false;  // hide --specific
+  bool css = false;       // hide --css
   std::vector<std::string> operands;  // check's URLs, info's IMAGE
 };
 

@@ -21,6 +21,9 @@ int runInfo(const CommandLine& line);
 // Prints the program's version on standard output.
 int runVersion(const CommandLine& line);
 
+// Prints the element-hiding selectors (or style sheet) of the --page.
+int runHide(const CommandLine& line);
+
 }  // namespace cli
 }  // namespace tessul
 

@@ -37,6 +37,7 @@ int run(const CommandLine& line) {
     case Command::kCompile: return tessul::cli::runCompile(line);
     case Command::kInfo: return tessul::cli::runInfo(line);
     case Command::kVersion: return tessul::cli::runVersion(line);
+    case Command::kHide: return tessul::cli::runHide(line);
     case Command::kNone: break;
   }
   return kExitUsage;

@@ -702,6 +702,46 @@ TEST_F(CliTest, InfoDescribesAnImage) {
   EXPECT_EQ(total, readFile(path("plain.img")).size());
 }
 
+// hide prints the selectors of a page from lists or an image that kept
+// them; an image compiled without --keep-cosmetic holds none, as info says.
+TEST_F(CliTest, HidePrintsTheSelectorsOfAPage) {
+  const std::string list = file(
+      "list.txt",
+      "###ad-carousel\nmail.google.com##.nH.PS\ndez.ro#@##ad-carousel\n");
+  ASSERT_EQ(run({"compile", "--keep-cosmetic", "--list", list, "-o",
+                 path("cosmetic.img")})
+                .status,
+            0);
+  ASSERT_EQ(run({"compile", "--list", list, "-o", path("plain.img")}).status,
+            0);
+  const struct {
+    std::vector<std::string> args;
+    std::string out;
+  } kCases[] = {
+      {{"--list", list, "--page", "mail.google.com"},
+       "#ad-carousel\n.nH.PS\n"},
+      {{"--list", list, "--page", "https://mail.google.com/x", "--specific"},
+       ".nH.PS\n"},
+      {{"--list", list, "--page", "www.dez.ro"}, ""},
+      {{"--image", path("cosmetic.img"), "--page", "mail.google.com", "--css"},
+       "#ad-carousel,.nH.PS { display: none !important; }\n"},
+      {{"--image", path("plain.img"), "--page", "mail.google.com"}, ""},
+  };
+  for (const auto& c : kCases) {
+    std::vector<std::string> args = {"hide"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    const Outcome result = run(args);
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.out, c.out) << args.back();
+  }
+  EXPECT_TRUE(containsMatch(run({"info", path("plain.img")}).out,
+                            "\n +3 elementHideCount +0\n"));
+  // The bundled lists, with a $generichide site.
+  const Outcome gmail = run({"hide", "--page", "gmail.com"});
+  EXPECT_EQ(gmail.out, run({"hide", "--page", "gmail.com", "--specific"}).out);
+  EXPECT_GT(lines(run({"hide", "--page", "example.org"}).out).size(), 13000u);
+}
+
 // Files that are not whole engine images, as a broken download or a wrong
 // path gives them: check refuses to answer and info says why they do not
 // load, naming the check each fails.
@@ -858,6 +898,9 @@ TEST_F(CliTest, BadUsageShowsTheUsageLine) {
       {"info"},
       {"info", "a.img", "b.img"},
       {"version", "extra"},
+      {"hide"},
+      {"hide", "--page", "a.test", "extra"},
+      {"hide", "--page", "a.test", "--css=yes"},
   };
   for (const std::vector<std::string>& args : kCases) {
     SCOPED_TRACE(args.empty() ? "(none)" : args[0]);
@@ -896,6 +939,7 @@ TEST_F(CliTest, HelpEverywhere) {
       {{"compile", "--help"}, "usage: tessul compile"},
       {{"info", "--help"}, "usage: tessul info"},
       {{"version", "--help"}, "usage: tessul version"},
+      {{"hide", "--help"}, "usage: tessul hide"},
   };
   for (const auto& c : kCases) {
     const Outcome result = run(c.args);

@@ -20,6 +20,8 @@ set(cxx_interface
   "tessul::TessulClient::removeTag"
   "tessul::TessulClient::tagExists"
   "tessul::TessulClient::enableBadFingerprintDetection"
+  "tessul::TessulClient::hidingSelectors"
+  "tessul::hidingStyleSheet(\\[abi:cxx11\\])?"
   "tessul::Filter::Filter\\(tessul::Filter const&\\)"
   "tessul::Filter::~Filter"
   "tessul::version"

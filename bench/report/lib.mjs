@@ -60,6 +60,19 @@ function numberOrNull(x) {
   return isNumber(x) ? x : null;
 }
 
+// The element-hiding queries per page host, by scope ("specific", "all"),
+// each with the statistics of a corpus; null when the document has none.
+const HIDING_SCOPES = ['specific', 'all'];
+
+function hidingStats(hiding) {
+  if (hiding === null || typeof hiding !== 'object') return null;
+  const byScope = {};
+  for (const scope of HIDING_SCOPES) {
+    byScope[scope] = corpusStats({ times_ns: hiding[`${scope}_times_ns`] });
+  }
+  return { hosts: numberOrNull(hiding.page_hosts), ...byScope };
+}
+
 // Per-request statistics of one corpus of one document.
 export function corpusStats(corpus) {
   if (corpus === null || typeof corpus !== 'object') corpus = {};
@@ -139,6 +152,7 @@ function entryOf(doc) {
   const raw = doc.corpora !== null && typeof doc.corpora === 'object' ? doc.corpora : {};
   for (const [corpus, data] of Object.entries(raw)) corpora[corpus] = corpusStats(data);
   return {
+    hiding: hidingStats(doc.hiding),
     name: engineName(doc),
     isTessul: doc.engine === TESSUL,
     scale: Number.isInteger(doc.scale) && doc.scale >= 1 ? doc.scale : 1,
@@ -326,6 +340,24 @@ function agreementTable(summary) {
   ].join('\n');
 }
 
+function hidingTable(engines) {
+  const header = ['', 'page hosts', ...HIDING_SCOPES.flatMap((scope) => [`${scope} median`, `${scope} p99`])];
+  const rows = engines.map((e) => [
+    e.name,
+    formatNumber(e.hiding.hosts, { integer: true }),
+    ...HIDING_SCOPES.flatMap((scope) => [
+      formatNumber(scaled(e.hiding[scope].median_ns, 1e-3)),
+      formatNumber(scaled(e.hiding[scope].p99_ns, 1e-3)),
+    ]),
+  ]);
+  return [
+    'Element hiding: hidingSelectors() per page host of the request logs (µs), the site-specific',
+    'selectors and all of them',
+    '',
+    table(header, rows, 16),
+  ].join('\n');
+}
+
 // The side-by-side plain-text report.
 export function renderText(summary) {
   const { engines, corpusNames, tessul } = summary;
@@ -381,6 +413,8 @@ export function renderText(summary) {
       table(['', ...peers.map((p) => p.name)], ratioRows, LABEL),
     );
   }
+  const hiding = engines.filter((e) => e.hiding);
+  if (hiding.length > 0) parts.push('', hidingTable(hiding));
   if (summary.agreement && engines.some((e) => e.isTessul)) parts.push('', agreementTable(summary));
   if (summary.growth.length > 0) parts.push('', growthTable(summary));
 
@@ -423,6 +457,14 @@ export function csvRows(summary) {
         for (const m of CORPUS_METRICS) {
           if (!m.noRatio) rows.push([e.name, c, over + m.key, ratio(tessul.corpora[c]?.[m.key], s[m.key])]);
         }
+      }
+    }
+  }
+  for (const e of engines) {
+    if (!e.hiding) continue;
+    for (const scope of HIDING_SCOPES) {
+      for (const m of CORPUS_METRICS) {
+        if (m.key in e.hiding[scope] && m.key !== 'blocked') rows.push([e.name, `hiding-${scope}`, m.key, e.hiding[scope][m.key]]);
       }
     }
   }

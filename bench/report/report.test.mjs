@@ -117,6 +117,17 @@ test('missing fields print as "-" in the table', () => {
   assert.ok(text.split('\n').every((line) => line.length <= 100), 'a line is wider than 100 columns');
 });
 
+test('element-hiding times get a table and CSV rows of their own', () => {
+  const hiding = { page_hosts: 3, specific_times_ns: [3000, 1000, 2000], all_times_ns: [60000, 50000, 70000] };
+  const summary = summarize([doc('tessul', { hiding }), doc('ghostery')]);
+  assert.match(renderText(summary), /^tessul\s+3\s+2\.000\s+3\.000\s+60\.00\s+70\.00$/m);
+  const rows = csvRows(summary);
+  assert.equal(findRow(rows, 'tessul', 'hiding-specific', 'median_ns'), 2000);
+  assert.equal(findRow(rows, 'tessul', 'hiding-all', 'p99_ns'), 70000);
+  assert.ok(!rows.some((r) => r[0] === 'ghostery' && r[1].startsWith('hiding')));
+  assert.doesNotMatch(renderText(summarize([doc('tessul')])), /Element hiding/);
+});
+
 test('the SVG has one curve per engine and corpus and escapes names', () => {
   const a = doc('<a&b>', { corpora: { x: { times_ns: [100, 2000] }, y: { times_ns: [50] } } });
   const svg = renderSvg(summarize([a, doc('tessul')]));

@@ -1,6 +1,7 @@
 // What a TessulClient keeps beside its stores, out of its public header:
 // what matching derives from the stores (rule indexes and host presence
-// bits), the scratch space of matches(), and the note sink; and the steps
+// bits), the index of the element-hiding rules, the scratch space of
+// matches(), and the note sink; and the steps
 // of parsing and matching that the tests also take one by one.
 #ifndef TESSUL_ENGINE_ENGINE_INTERNALS_H_
 #define TESSUL_ENGINE_ENGINE_INTERNALS_H_
@@ -8,6 +9,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "engine/element_hiding.h"
 #include "engine/rule_index.h"
 #include "engine/tessul_client.h"
 #include "filter/filter.h"
@@ -70,6 +72,7 @@ struct TessulClient::Internals {
   // Scratch of matches(): the positions of candidate rules, reserved once so
   // that matching allocates nothing.
   std::vector<int> candidates;
+  ElementHiding hiding;  // the element-hiding rules, by domain
   NoteSink noteSink;  // empty: the process-wide report on standard output
 };
 

@@ -182,6 +182,8 @@ void TessulClient::fileRules(const char* input, bool preserveRules, int* fill) {
   const SideStores& exception = sideStores(RuleSide::kException);
   HashSet<CosmeticFilter> selectors;
   selectors.Init(1000);
+  const int elementHideStore =
+      ruleStoreOf({RulePlace::kElementHide, RuleSide::kNone});
   forEachLine(input, [&](const char* start, const char* end) {
     Filter rule;
     const RuleClass kind = parseFilter(
@@ -193,7 +195,10 @@ void TessulClient::fileRules(const char* input, bool preserveRules, int* fill) {
       return;
     }
     const int store = ruleStoreOf(kind);
-    if (store < 0) return;
+    if (store < 0) {
+      keepForHiding(start, end, &rule, fill[elementHideStore]);
+      return;
+    }
     const DomainSetField& domains = kRuleStores[store].domains;
     if (domains.set.member != nullptr) {
       AddFilterDomainsToHashSet(&rule, this->*domains.set.member);
@@ -202,6 +207,21 @@ void TessulClient::fileRules(const char* input, bool preserveRules, int* fill) {
   });
   for (const SideStores& side : kSides) {
     internals_->lookupsOf(side.side).hostPresence.settle();
+  }
+}
+
+// What element hiding needs of a rule that has no store: a page exception,
+// or the element-hiding rule of a line too long for the line parser.
+void TessulClient::keepForHiding(const char* start, const char* end,
+                                 Filter* rule, int32_t elementHidePosition) {
+  if (ElementHiding::isPageException(*rule)) {
+    internals_->hiding.keepPageException(rule);
+    return;
+  }
+  Filter longRule;
+  if (rule->pattern == nullptr &&
+      parseLongElementHidingRule(start, end, &longRule)) {
+    internals_->hiding.keepLongRule(&longRule, elementHidePosition);
   }
 }
 

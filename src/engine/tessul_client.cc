@@ -38,6 +38,7 @@ void TessulClient::clear() {
     lookups.unfingerprinted.reset();
     lookups.hostPresence.build(nullptr);
   }
+  internals_->hiding.clear();
   for (const SideStores& side : kSides) {
     release(this->*side.fingerprintBloom.member);
   }
@@ -86,6 +87,7 @@ void TessulClient::swapStores(TessulClient* other) {
   }
   // The indexes and presence bits point at the stores, which moved along.
   std::swap(internals_->sides, other->internals_->sides);
+  std::swap(internals_->hiding, other->internals_->hiding);
 }
 
 void TessulClient::addTag(const std::string& tag) { enabledTags.insert(tag); }
@@ -110,6 +112,11 @@ bool TessulClient::ruleApplies(Filter& rule, const char* input, int inputLen,
              enabledTags.end();
 }
 
+std::vector<std::string_view> TessulClient::hidingSelectors(
+    std::string_view page, HidingScope scope) {
+  return internals_->hiding.selectorsFor(page, scope, enabledTags);
+}
+
 const RuleIndex& TessulClient::fingerprintIndex(RuleSide side) const {
   return internals_->lookupsOf(side).fingerprinted;
 }
@@ -126,6 +133,7 @@ void TessulClient::buildRuleIndexes() {
     lookups.unfingerprinted.build(this->*unfingerprinted.rules.member,
                                   this->*unfingerprinted.count.member, false);
   }
+  internals_->hiding.build(elementHideRules, elementHideCount);
 }
 
 void TessulClient::initBloomFilter(BloomFilter** slot, const char* source,

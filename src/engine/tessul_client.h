@@ -37,6 +37,7 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "filter/filter.h"
 #include "tessul_export.h"
@@ -63,6 +64,22 @@ struct SectionFault;
 // rule that was dropped for an option no keyword names. `message` is valid
 // only during the call.
 using NoteSink = std::function<void(int line, std::string_view message)>;
+
+// Which element-hiding selectors TessulClient::hidingSelectors returns.
+enum class HidingScope : uint8_t {
+  kAll,       // every selector that applies on the page
+  kSpecific,  // only those of rules that name a domain the page is under
+};
+
+// A style sheet that hides the elements of `selectors`: rules of at most
+// kSelectorsPerStyleRule selectors, "a,b,c { display: none !important; }",
+// one a line. A selector holding '{' or '}', which would end the rule early
+// and let the text after it style the page, is left out. Empty for none.
+TESSUL_EXPORT std::string hidingStyleSheet(
+    const std::vector<std::string_view>& selectors);
+// A selector that the browser cannot read voids the whole rule it is in;
+// smaller rules lose less.
+constexpr size_t kSelectorsPerStyleRule = 1000;
 
 class TessulClient {
  public:
@@ -114,6 +131,31 @@ class TessulClient {
                                          const char* contextDomain,
                                          Filter** matchedFilter,
                                          Filter** matchedExceptionFilter);
+
+  // The element-hiding selectors that apply on a page, each once, in the
+  // order of the lists; `page` is the page's URL, or a host, which stands
+  // for https://HOST/. With HidingScope::kSpecific, only the selectors of
+  // rules that name a domain the page is or is under, which apps add to
+  // the generic ones (rules that name no domain, or excluded ones only).
+  //
+  // A rule D##S applies when D names no domain, or the page's host is or is
+  // under a domain of D and under none of its excluded ('~') domains; "a.*"
+  // names a under any public suffix. An exception D#@#S that applies the
+  // same way cancels S on the page. An exception rule with $elemhide that
+  // matches the page's URL as a document request leaves nothing; one with
+  // $generichide leaves only the rules that name a domain. Rules that hide
+  // nothing (##+js(...), ##^..., the exceptions of #?#, #$# and #%# rules)
+  // are never returned.
+  //
+  // The views point into the engine's rules and stay valid until the next
+  // parse, deserialize or clear. An engine whose image left out the
+  // element-hiding rules (serialize's omitElementHideRules) returns none.
+  // Images carry neither the $elemhide and $generichide rules (request
+  // matching drops them) nor the element-hiding rules of lines longer than
+  // 2047 characters (the stores have no room for them): only engines that
+  // parsed the lists have those.
+  TESSUL_EXPORT std::vector<std::string_view> hidingSelectors(
+      std::string_view page, HidingScope scope = HidingScope::kAll);
 
   // Writes the engine image: a new array of *size bytes that the caller
   // releases with delete[]. The two flags leave out the element-hiding and
@@ -299,6 +341,10 @@ class TessulClient {
   // The filling pass of parse(): every rule of the list into its store,
   // array rules at `fill`, the next position of each rule array.
   void fileRules(const char* input, bool preserveRules, int* fill);
+  // Hands element hiding a rule of the line [start, end) that has no store;
+  // the element-hiding array's next position is `elementHidePosition`.
+  void keepForHiding(const char* start, const char* end, Filter* rule,
+                     int32_t elementHidePosition);
 
   // What matching derives from the stores (rule indexes, host presence
   // bits), its scratch space, and the note sink.

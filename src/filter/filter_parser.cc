@@ -320,6 +320,12 @@ bool LineParser::fileHostOnlyRule(const Stores& stores, RuleSide side) {
   return true;
 }
 
+// The characters of the domain list before an element-hiding marker: any
+// byte but those that make a line another kind of rule or end it early.
+bool isDomainListByte(char c) {
+  return !isBlank(c) && !isLineEnd(c) && std::strchr("!#$/@[|", c) == nullptr;
+}
+
 }  // namespace
 
 RuleClass parseFilter(const char* input, const char* end, Filter* filter,
@@ -351,6 +357,23 @@ RuleClass parseFilter(const char* input, Filter* filter,
   return parseFilter(input, input + strlen(input), filter, bloomFilter,
                      exceptionBloomFilter, hostSet, exceptionHostSet,
                      cosmeticFilters, preserveRules, notes);
+}
+
+bool parseLongElementHidingRule(const char* input, const char* end,
+                                Filter* filter) {
+  if (end - input <= kMaxScanIndex + 1) return false;
+  const char* marker = input;
+  while (marker < end && isDomainListByte(*marker)) ++marker;
+  if (marker == input || end - marker < 2 || marker[0] != '#' ||
+      (marker[1] != '#' && marker[1] != '@')) {
+    return false;
+  }
+  const RuleClass rule = parseFilter(marker, end, filter);
+  if (rule.place != RulePlace::kElementHide || filter->domainText != nullptr) {
+    return false;
+  }
+  filter->domainText = copyText(input, marker - input);
+  return true;
 }
 
 }  // namespace tessul

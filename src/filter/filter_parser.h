@@ -49,6 +49,16 @@ RuleClass parseFilter(const char* input, Filter* filter,
                       HashSet<CosmeticFilter>* cosmeticFilters = nullptr,
                       bool preserveRules = false, RuleNotes* notes = nullptr);
 
+// An element-hiding rule or exception of a line that parseFilter abandons
+// as too long, as the long domain lists of some element-hiding rules are:
+// parses [input, end) into `filter` (freshly default-constructed) and
+// returns true when the line is longer than parseFilter reads and is a
+// domain list followed by ## or #@ and a selector that parseFilter reads
+// whole. Otherwise returns false; `filter` may then hold parts of the line.
+// Files nothing.
+bool parseLongElementHidingRule(const char* input, const char* end,
+                                Filter* filter);
+
 }  // namespace tessul
 
 #endif  // TESSUL_FILTER_FILTER_PARSER_H_

@@ -17,6 +17,7 @@
 #include <memory>
 #include <new>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "filter/filter.h"
@@ -117,18 +118,32 @@ jboolean guarded(const char* method, Body body) {
   });
 }
 
-// The rule as list text in a Java byte array (the Java side decodes it as
-// UTF-8: rule text is bytes, not always modified UTF-8); null for no rule.
-// Throws std::bad_alloc, leaving an OutOfMemoryError pending, when the JVM
-// has no room for it.
-jbyteArray ruleBytes(JNIEnv* env, const tessul::Filter* rule) {
-  if (rule == nullptr) return nullptr;
-  const std::string text = tessul::ruleText(*rule);
+// `text` in a new Java byte array. Throws std::bad_alloc, leaving an
+// OutOfMemoryError pending, when the JVM has no room for it.
+jbyteArray javaBytes(JNIEnv* env, std::string_view text) {
   jbyteArray bytes = env->NewByteArray(static_cast<jsize>(text.size()));
   if (bytes == nullptr) throw std::bad_alloc();
   env->SetByteArrayRegion(bytes, 0, static_cast<jsize>(text.size()),
                           reinterpret_cast<const jbyte*>(text.data()));
   return bytes;
+}
+
+// The rule as list text (the Java side decodes it as UTF-8: rule text is
+// bytes, not always modified UTF-8); null for no rule.
+jbyteArray ruleBytes(JNIEnv* env, const tessul::Filter* rule) {
+  if (rule == nullptr) return nullptr;
+  return javaBytes(env, tessul::ruleText(*rule));
+}
+
+// What `write` makes of the element-hiding selectors of a page, as UTF-8
+// bytes like rules; null when closed or for a null page.
+template <typename Write>
+jbyteArray hidingBytes(JNIEnv* env, jobject self, jstring pageUrl,
+                       Write write) {
+  ClientData* holder = holderOf(env, self);
+  JavaChars page(env, pageUrl);
+  if (holder == nullptr || page.get() == nullptr) return nullptr;
+  return javaBytes(env, write(holder->client->hidingSelectors(page.get())));
 }
 
 // Looks up the class and field identifiers of the bridge; false, with the
@@ -302,6 +317,33 @@ JNIEXPORT jobject JNICALL Java_com_velmora_tessul_TessulClient_nativeMatch(
     return env->NewObject(matchClass, matchConstructor,
                           blocked ? JNI_TRUE : JNI_FALSE, blockingText,
                           exceptionText);
+  });
+}
+
+// The selectors one a line: a selector never holds a line end.
+JNIEXPORT jbyteArray JNICALL
+Java_com_velmora_tessul_TessulClient_nativeHidingSelectors(JNIEnv* env,
+                                                           jobject self,
+                                                           jstring pageUrl) {
+  return guardedOr<jbyteArray>(nullptr, "hidingSelectors", [&] {
+    return hidingBytes(env, self, pageUrl,
+                       [](const std::vector<std::string_view>& selectors) {
+                         std::string lines;
+                         for (std::string_view selector : selectors) {
+                           if (!lines.empty()) lines += '\n';
+                           lines += selector;
+                         }
+                         return lines;
+                       });
+  });
+}
+
+JNIEXPORT jbyteArray JNICALL
+Java_com_velmora_tessul_TessulClient_nativeHidingStyleSheet(JNIEnv* env,
+                                                            jobject self,
+                                                            jstring pageUrl) {
+  return guardedOr<jbyteArray>(nullptr, "hidingStyleSheet", [&] {
+    return hidingBytes(env, self, pageUrl, tessul::hidingStyleSheet);
   });
 }
 

@@ -229,6 +229,41 @@ public final class TessulClient implements AutoCloseable {
   }
 
   /**
+   * The element-hiding selectors that apply on a page: the CSS selectors of
+   * the elements that the lists' element-hiding rules hide there, each once,
+   * in the order of the lists. Engine images written by {@link #serialize}
+   * leave the element-hiding rules out, so an engine loaded from one hides
+   * nothing; images compiled with {@code tessul compile --keep-cosmetic}
+   * keep them, though not the {@code $elemhide} and {@code $generichide}
+   * exception rules nor the rules of lines longer than 2,047 characters,
+   * which only parsed lists give.
+   *
+   * @param pageUrl the URL of the page, or its host alone, which stands for
+   *     {@code https://HOST/}
+   * @return the selectors; none when closed or when pageUrl is null
+   */
+  public synchronized String[] hidingSelectors(String pageUrl) {
+    byte[] lines = nativeHidingSelectors(pageUrl);
+    if (lines == null || lines.length == 0) return new String[0];
+    return new String(lines, StandardCharsets.UTF_8).split("\n", -1);
+  }
+
+  /**
+   * A style sheet that hides what {@link #hidingSelectors} selects on a
+   * page, ready to inject: rules of at most 1,000 selectors, each followed by
+   * {@code { display: none !important; }}, one rule a line. Selectors holding
+   * a brace, which would end a rule early, are left out.
+   *
+   * @param pageUrl the URL of the page, or its host alone
+   * @return the style sheet; empty when nothing is hidden, when closed or
+   *     when pageUrl is null
+   */
+  public synchronized String hidingStyleSheet(String pageUrl) {
+    byte[] sheet = nativeHidingStyleSheet(pageUrl);
+    return sheet == null ? "" : new String(sheet, StandardCharsets.UTF_8);
+  }
+
+  /**
    * The version of the native library that answers, the version of tessul
    * it was built from.
    *
@@ -238,6 +273,12 @@ public final class TessulClient implements AutoCloseable {
 
   // Null when closed, for a null url or domain, and on failure (logged).
   private native Match nativeMatch(String url, int options, String domain);
+
+  // The selectors one a line, and the style sheet, as UTF-8; null when
+  // closed, for a null pageUrl, and on failure (logged).
+  private native byte[] nativeHidingSelectors(String pageUrl);
+
+  private native byte[] nativeHidingStyleSheet(String pageUrl);
 
   private native void init();
 
