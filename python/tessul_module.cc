@@ -249,6 +249,16 @@ class Engine {
     return answers;
   }
 
+  std::vector<std::string> hidingSelectors(const std::string& page,
+                                           bool specific) {
+    py::gil_scoped_release release;
+    std::lock_guard<std::mutex> lock(mutex_);
+    // Copied while locked: the views point into the engine's rules.
+    const std::vector<std::string_view> selectors = client_.hidingSelectors(
+        page, specific ? HidingScope::kSpecific : HidingScope::kAll);
+    return std::vector<std::string>(selectors.begin(), selectors.end());
+  }
+
   py::bytes toImage() {
     int size = 0;
     std::unique_ptr<char[]> image;
@@ -391,6 +401,16 @@ makes the request, or None. ValueError for an unknown type.)")
 requests: an iterable of (url, type, page) tuples (or lists of three),
 type and page as for match(). All are read first, so a bad one raises before any is matched;
 matching then runs without the GIL.)")
+      .def("hiding_selectors", &Engine::hidingSelectors, py::arg("page"),
+           py::arg("specific") = false,
+           R"(The element-hiding selectors that apply on a page, each once,
+in the order of the lists, as `tessul hide` prints them.
+
+page: the page's URL, or a host, which stands for https://HOST/.
+specific: only the selectors of rules that name a domain the page is or is
+under, which apps add to the generic ones. An engine from an image lacks
+the $elemhide and $generichide exceptions and the rules of lines longer
+than 2047 characters, which images do not carry.)")
       .def("to_image", &Engine::toImage,
            R"(The engine image: bytes that from_image() loads without parsing. It
 holds every rule, element hiding included, as `tessul compile

@@ -204,5 +204,37 @@ def test_damaged_images_raise_valueerror(engine, damage, reason):
     assert len(str(raised.value)) > len(reason)
 
 
+HIDING_LIST = """\
+##.ad
+example.com##.banner
+~shop.example.com,example.com##.sidebar
+shop.example.com#@#.banner
+##.ad
+"""
+
+
+@pytest.mark.parametrize("page,specific,selectors", [
+    ("https://news.example.com/a", False, [".ad", ".banner", ".sidebar"]),
+    ("news.example.com", True, [".banner", ".sidebar"]),
+    # The exception cancels .banner there; .sidebar excludes the shop.
+    ("https://shop.example.com/", False, [".ad"]),
+    ("shop.example.com", True, []),
+    ("https://other.example/", False, [".ad"]),
+])
+def test_hiding_selectors(page, specific, selectors):
+    engine = tessul.Engine()
+    engine.parse(HIDING_LIST)
+    assert engine.hiding_selectors(page, specific=specific) == selectors
+    copy = tessul.Engine.from_image(engine.to_image())
+    assert copy.hiding_selectors(page, specific) == selectors
+
+
+@pytest.mark.parametrize("page", ["www.youtube.com", "https://news.yahoo.com/x"])
+@pytest.mark.parametrize("specific", [False, True])
+def test_hiding_selectors_are_the_programs(bundled_engine, page, specific):
+    output = run_program("hide", "--page", page, *["--specific"] * specific)
+    assert bundled_engine.hiding_selectors(page, specific) == output.splitlines()
+
+
 def test_version_is_the_programs():
     assert run_program("--version") == f"tessul {tessul.__version__}\n"
