@@ -71,6 +71,8 @@ const OptionSpec kOptions[] = {
      [](CommandLine* line, std::string value) { line->requests = value; }},
     {"--json", nullptr, kCheckBit, false, false,
      [](CommandLine* line, std::string) { line->json = true; }},
+    {"--quiet", "-q", kCheckBit, false, false,
+     [](CommandLine* line, std::string) { line->quiet = true; }},
     {"--stats", nullptr, kCheckBit, false, false,
      [](CommandLine* line, std::string) { line->stats = true; }},
     {"--keep-cosmetic", nullptr, kCompileBit, false, false,
@@ -231,6 +233,12 @@ CommandLine parseCommandLine(int argc, const char* const* argv) {
   if (argc < 2) failUsage(Command::kNone, "no command given");
   if (isHelpWord(argv[1])) {
     line.help = true;
+    // "tessul help COMMAND" is "tessul COMMAND --help".
+    if (argc > 2) line.command = findCommand(argv[2]);
+    if (argc > 3) {
+      failUsage(line.command,
+                "unexpected argument '" + std::string(argv[3]) + "'");
+    }
     return line;
   }
   // --version is the version command, as in most programs.
@@ -246,7 +254,7 @@ std::string usageLine(Command command) {
   switch (command) {
     case Command::kCheck:
       return "usage: tessul check [--list FILE]... [--image FILE] "
-             "[--type TYPE] [--page HOST] [--json] [--stats] "
+             "[--type TYPE] [--page HOST] [--json] [-q] [--stats] "
              "(URL... | --requests FILE)";
     case Command::kCompile:
       return "usage: tessul compile [--list FILE]... [--image FILE] "
@@ -282,6 +290,9 @@ and \r.
   --requests FILE  read the requests from FILE ('-': standard input), one a
                    line: url <TAB> type <TAB> page host; '#' starts a comment
   --json           write one JSON object per request instead
+  -q, --quiet      write nothing; the exit status tells, as grep -q's does:
+                   0 when a request is blocked, 1 when none is, 2 on any
+                   error. Checking stops at the first block.
   --stats          print the engine's six matching statistics afterwards
   --help           show this text
 

@@ -14,14 +14,12 @@ constexpr std::chrono::milliseconds kRedrawInterval(100);
 
 }  // namespace
 
-ProgressLine::ProgressLine(size_t total, bool wanted)
-    : total_(total), shown_(wanted && isatty(STDERR_FILENO) == 1) {
+ProgressLine::ProgressLine(const char* what, bool wanted)
+    : what_(what), shown_(wanted && isatty(STDERR_FILENO) == 1) {
   if (shown_) draw(0);
 }
 
-ProgressLine::~ProgressLine() {
-  if (shown_) fputs("\r\033[K", stderr);  // back to the start, erase the line
-}
+ProgressLine::~ProgressLine() { clear(); }
 
 void ProgressLine::update(size_t done) {
   if (!shown_ || done % kRequestsPerClockLook != 0) return;
@@ -30,8 +28,12 @@ void ProgressLine::update(size_t done) {
   }
 }
 
+void ProgressLine::clear() {
+  if (shown_) fputs("\r\033[K", stderr);  // back to the start, erase the line
+}
+
 void ProgressLine::draw(size_t done) {
-  fprintf(stderr, "\rchecking requests: %zu of %zu", done, total_);
+  fprintf(stderr, "\r%s: %zu", what_, done);
   fflush(stderr);
   lastDraw_ = std::chrono::steady_clock::now();
 }

@@ -1,6 +1,6 @@
-// A progress line on standard error while a batch of requests runs. It is
-// drawn only on a terminal, so that logs and pipes get nothing but the
-// summary.
+// A progress line on standard error while a batch of requests runs:
+// "checking requests: 12288". It is drawn only on a terminal, so that logs
+// and pipes get nothing but the summary.
 #ifndef TESSUL_CLI_PROGRESS_LINE_H_
 #define TESSUL_CLI_PROGRESS_LINE_H_
 
@@ -12,9 +12,9 @@ namespace cli {
 
 class ProgressLine {
  public:
-  // When `wanted` and standard error is a terminal, draws the line at once;
-  // otherwise the object does nothing.
-  ProgressLine(size_t total, bool wanted);
+  // When `wanted` and standard error is a terminal, draws the line, `what`
+  // and the count done, at once; otherwise the object does nothing.
+  ProgressLine(const char* what, bool wanted);
   // Erases the line.
   ~ProgressLine();
 
@@ -25,10 +25,14 @@ class ProgressLine {
   // requests and redraws at most ten times a second.
   void update(size_t done);
 
+  // Erases the line, for a message of its own; the next update draws it
+  // again.
+  void clear();
+
  private:
   void draw(size_t done);
 
-  const size_t total_;
+  const char* const what_;
   const bool shown_;
   std::chrono::steady_clock::time_point lastDraw_;
 };

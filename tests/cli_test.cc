@@ -5,6 +5,7 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <pty.h>
 #include <regex.h>
 #include <sys/wait.h>
@@ -465,14 +466,48 @@ TEST_F(CliTest, NotesOnTheUsersListsGoToStandardErrorWithTheirLines) {
                             second + ":2: unrecognised option 'yy'\n");
 }
 
-TEST_F(CliTest, FieldsKeepTheirBytesButNeverBreakTheTabSeparatedFormat) {
-  const std::string list = file("list.txt", "/a\"b\\c\n");
-  const Outcome result = run({"check", "--list", list, "https://x.test/a\"b\\c",
-                              "https://x.test/\tx\ny\r"});
+// Reads the escapes of a tab-separated field back.
+std::string unescapeTsv(const std::string& field) {
+  std::string text;
+  for (size_t i = 0; i < field.size(); ++i) {
+    if (field[i] != '\\' || i + 1 == field.size()) {
+      text += field[i];
+      continue;
+    }
+    switch (const char escaped = field[++i]) {
+      case 't': text += '\t'; break;
+      case 'n': text += '\n'; break;
+      case 'r': text += '\r'; break;
+      default: text += escaped;
+    }
+  }
+  return text;
+}
+
+// Every field reads back as it was, whatever bytes it holds; a backslash
+// before a 't' stays apart from an escaped tab.
+TEST_F(CliTest, TabSeparatedFieldsRoundTrip) {
+  const std::string list = file("list.txt", "/a\"b\\c\n/\\t\\\\\n");
+  const std::vector<std::string> urls = {
+      "https://x.test/a\"b\\c", "https://x.test/\tx\ny\r",
+      "https://x.test/\\t\\\\", "https://x.test/\\\tend\\"};
+  std::vector<std::string> args = {"check", "--list", list};
+  args.insert(args.end(), urls.begin(), urls.end());
+  const Outcome result = run(args);
   EXPECT_EQ(result.status, 0);
   EXPECT_EQ(result.out,
-            "block\thttps://x.test/a\"b\\c\t/a\"b\\c\t\n"
-            "allow\thttps://x.test/\\tx\\ny\\r\t\t\n");
+            "block\thttps://x.test/a\"b\\\\c\t/a\"b\\\\c\t\n"
+            "allow\thttps://x.test/\\tx\\ny\\r\t\t\n"
+            "block\thttps://x.test/\\\\t\\\\\\\\\t/\\\\t\\\\\\\\\t\n"
+            "allow\thttps://x.test/\\\\\\tend\\\\\t\t\n");
+  const std::vector<std::string> answers = lines(result.out);
+  ASSERT_EQ(answers.size(), urls.size());
+  for (size_t i = 0; i < urls.size(); ++i) {
+    const std::vector<std::string> answer = fields(answers[i]);
+    ASSERT_EQ(answer.size(), 4u) << answers[i];
+    EXPECT_EQ(unescapeTsv(answer[1]), urls[i]);
+  }
+  EXPECT_EQ(unescapeTsv(fields(answers[2])[2]), "/\\t\\\\");
 }
 
 // ---------------------------------------------------------------------------
@@ -537,11 +572,155 @@ TEST_F(CliTest, RequestFileSyntax) {
   EXPECT_TRUE(contains(result.err, "4 requests, 1 blocked"));
 }
 
+// A bad line is reported with its place, and every other line is still
+// answered; the run then fails.
+TEST_F(CliTest, BadRequestLinesAreReportedAndTheOthersAnswered) {
+  const std::string list = file("list.txt", "||a.test^\n");
+  const struct {
+    std::string line;
+    std::string problem;
+  } kCases[] = {
+      {"https://a.test/\tvideo", "unknown request type 'video'"},
+      {"https://a.test/\tscript\tp.test\textra",
+       "more than three tab-separated fields"},
+      {"\tscript", "no URL before the first tab"},
+      {std::string("https://a.test/\0x", 17), "a NUL byte"},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.problem);
+    const std::string input =
+        "https://a.test/1\n" + c.line + "\n# comment\nhttps://b.test/\n";
+    const Outcome result = run({"check", "--list", list, "--requests", "-"},
+                               input);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.out,
+              "block\thttps://a.test/1\t||a.test^\t\n"
+              "allow\thttps://b.test/\t\t\n");
+    const std::vector<std::string> messages = lines(result.err);
+    ASSERT_EQ(messages.size(), 3u) << result.err;
+    EXPECT_EQ(messages[0], "standard input:2: " + c.problem);
+    EXPECT_TRUE(contains(messages[1], "tessul: 2 requests, 1 blocked"));
+    EXPECT_EQ(messages[2],
+              "tessul: 1 line of standard input could not be answered");
+  }
+  // Named by its path, line numbers counting every line.
+  const std::string requests =
+      file("requests.tsv", "\n# x\nhttps://a.test/\timg\nhttps://b.test/\tfoo\n");
+  const Outcome named = run({"check", "--list", list, "--requests", requests});
+  EXPECT_EQ(named.status, 1);
+  EXPECT_TRUE(contains(named.err, requests + ":3: unknown request type 'img'\n" +
+                                      requests +
+                                      ":4: unknown request type 'foo'\n"));
+  EXPECT_TRUE(contains(named.err, "tessul: 2 lines of " + requests));
+}
+
+// check -q prints nothing and answers as grep -q does: 0 when a request is
+// blocked, 1 when none is, 2 on any error (unless a request was blocked).
+TEST_F(CliTest, QuietGivesGrepStatuses) {
+  const std::string list = file("list.txt", "||a.test^\n@@||a.test/ok\n");
+  const struct {
+    std::vector<std::string> args;
+    std::string input;
+    int status;
+    bool errorMessage;
+  } kCases[] = {
+      {{"https://a.test/x"}, "", 0, false},
+      {{"https://b.test/", "https://a.test/x"}, "", 0, false},
+      {{"https://b.test/", "https://a.test/ok"}, "", 1, false},
+      {{"--requests", "-"}, "https://b.test/\nhttps://a.test/\n", 0, false},
+      {{"--requests", "-"}, "https://b.test/\n", 1, false},
+      {{"--requests", "-"}, "", 1, false},
+      {{"--requests", "-"}, "https://b.test/\tvideo\nhttps://c.test/\n", 2,
+       true},
+      // grep -q: a block found first decides; the bad line is never read.
+      {{"--requests", "-"}, "https://a.test/\nhttps://b.test/\tvideo\n", 0,
+       false},
+      {{"--type", "video", "https://a.test/"}, "", 2, true},
+      {{"--requests", path("missing.tsv")}, "", 2, true},
+      {{"--image", path("missing.img"), "https://a.test/"}, "", 2, true},
+      {{"--frobnicate", "https://a.test/"}, "", 2, true},
+  };
+  for (const auto& c : kCases) {
+    std::vector<std::string> args = {"check", "-q", "--list", list};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    SCOPED_TRACE(args.back());
+    const Outcome result = run(args, c.input);
+    EXPECT_EQ(result.status, c.status);
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.err.empty(), !c.errorMessage) << result.err;
+  }
+  // --quiet is -q; without it, the statuses are those of every command.
+  EXPECT_EQ(run({"check", "--quiet", "--list", list, "https://a.test/"}).status,
+            0);
+  EXPECT_EQ(run({"check", "--list", list, "https://b.test/"}).status, 0);
+  EXPECT_EQ(
+      run({"check", "--list", list, "--type", "video", "https://a.test/"})
+          .status,
+      1);
+}
+
+// A program that writes one URL, then waits for its answer, gets it: each
+// answer is written out before the next line is waited for.
+TEST_F(CliTest, EachRequestIsAnsweredBeforeTheNextIsRead) {
+  const std::string list = file("list.txt", "||a.test^\n");
+  int toProgram[2], fromProgram[2];
+  ASSERT_EQ(pipe(toProgram), 0);
+  ASSERT_EQ(pipe(fromProgram), 0);
+  std::vector<std::string> args = {TESSUL_PROGRAM, "check", "--list", list,
+                                   "--requests", "-"};
+  std::vector<char*> argv;
+  for (std::string& arg : args) argv.push_back(arg.data());
+  argv.push_back(nullptr);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    dup2(toProgram[0], STDIN_FILENO);
+    dup2(fromProgram[1], STDOUT_FILENO);
+    const int null = open("/dev/null", O_WRONLY);
+    dup2(null, STDERR_FILENO);
+    close(toProgram[1]);
+    close(fromProgram[0]);
+    execv(TESSUL_PROGRAM, argv.data());
+    _exit(127);
+  }
+  close(toProgram[0]);
+  close(fromProgram[1]);
+  // Reads up to a line break, giving up after a minute (the program would
+  // hang here if it waited for the end of its input).
+  auto readLine = [&]() {
+    std::string line;
+    for (char c = 0; c != '\n';) {
+      pollfd ready = {fromProgram[0], POLLIN, 0};
+      if (poll(&ready, 1, 60000) != 1 || read(fromProgram[0], &c, 1) != 1) {
+        return line + "(no answer)";
+      }
+      line += c;
+    }
+    return line;
+  };
+  const std::pair<std::string, std::string> kExchanges[] = {
+      {"https://a.test/1\n", "block\thttps://a.test/1\t||a.test^\t\n"},
+      {"https://a.test/1\tvideo\n# comment\n\nhttps://b.test/\n",
+       "allow\thttps://b.test/\t\t\n"},
+      {"https://a.test/2\n", "block\thttps://a.test/2\t||a.test^\t\n"},
+  };
+  for (const auto& [request, answer] : kExchanges) {
+    ASSERT_EQ(write(toProgram[1], request.data(), request.size()),
+              static_cast<ssize_t>(request.size()));
+    EXPECT_EQ(readLine(), answer);
+  }
+  close(toProgram[1]);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 1);  // the bad line
+  close(fromProgram[0]);
+}
+
 TEST_F(CliTest, ProgressLineOnATerminal) {
   const std::optional<std::string> screen = runWithTerminal(
       {"check", "--requests", std::string(TESSUL_DATA_DIR) + "/pageloads.tsv"});
   if (!screen) GTEST_SKIP() << "no pseudo-terminal to be had";
-  EXPECT_TRUE(contains(*screen, "\rchecking requests: 0 of 1940"));
+  EXPECT_TRUE(contains(*screen, "\rchecking requests: 0"));
   EXPECT_TRUE(contains(*screen, "1940 requests, "));
   EXPECT_EQ(lines(readFile(path(".stdout"))).size(), 1940u);
 }
@@ -805,18 +984,6 @@ TEST_F(CliTest, FailuresNameTheProblem) {
       {{"check", "--requests", path("missing.tsv")},
        "",
        "cannot read requests " + path("missing.tsv")},
-      {{"check", "--list", good, "--requests", "-"},
-       "https://a.test/\tscript\nhttps://a.test/\tvideo\n",
-       "standard input:2: unknown request type 'video'"},
-      {{"check", "--list", good, "--requests", "-"},
-       "https://a.test/\tscript\tp.test\textra\n",
-       "standard input:1: more than three tab-separated fields"},
-      {{"check", "--list", good, "--requests", "-"},
-       "\tscript\n",
-       "standard input:1: no URL"},
-      {{"check", "--list", good, "--requests", "-"},
-       std::string("https://a.test/\0x\n", 17),
-       "standard input:1: a NUL byte"},
       {{"compile", "--list", good, "-o", path("no/such/dir.img")},
        "",
        "cannot write image " + path("no/such/dir.img")},
@@ -858,6 +1025,8 @@ TEST_F(CliTest, BadUsageShowsTheUsageLine) {
       {"info"},
       {"info", "a.img", "b.img"},
       {"version", "extra"},
+      {"help", "frobnicate"},
+      {"help", "check", "extra"},
   };
   for (const std::vector<std::string>& args : kCases) {
     SCOPED_TRACE(args.empty() ? "(none)" : args[0]);
@@ -867,10 +1036,12 @@ TEST_F(CliTest, BadUsageShowsTheUsageLine) {
     const std::vector<std::string> message = lines(result.err);
     ASSERT_EQ(message.size(), 2u) << result.err;
     EXPECT_EQ(message[0].rfind("tessul: ", 0), 0u);
-    const std::string usage =
-        "usage: tessul " + (args.empty() || args[0] == "frobnicate"
-                                ? "check|compile|info"
-                                : args[0]);
+    const std::string command =
+        args.empty() || args[0] == "frobnicate" ? "check|compile|info"
+        : args[0] == "help" && args.size() < 3  ? "check|compile|info"
+        : args[0] == "help"                     ? args[1]
+                                                : args[0];
+    const std::string usage = "usage: tessul " + command;
     EXPECT_EQ(message[1].rfind(usage, 0), 0u) << message[1];
   }
 }
@@ -891,6 +1062,8 @@ TEST_F(CliTest, HelpEverywhere) {
   } kCases[] = {
       {{"--help"}, "usage: tessul check|compile|info"},
       {{"help"}, "usage: tessul check|compile|info"},
+      {{"help", "check"}, "usage: tessul check"},
+      {{"help", "info"}, "usage: tessul info"},
       {{"check", "--help"}, "usage: tessul check"},
       {{"check", "https://a.test/", "-h"}, "usage: tessul check"},
       {{"compile", "--help"}, "usage: tessul compile"},
