@@ -321,9 +321,10 @@ Without --list and --image the bundled EasyList and EasyPrivacy are used.
     case Command::kInfo:
       return usageLine(command) + R"(
 
-Prints the twenty values of an engine image's header by name, the size of
-each of its sections, and whether it loads. Exits with status 1 when the
-image does not load.
+Describes an engine image: its size, whether it loads (and if not, why:
+the check of the loader that it fails), how many rules it holds in all and
+of each kind, then the twenty values of its header by name and the size of
+each of its sections. Exits with status 1 when the image does not load.
 )";
     case Command::kVersion:
       return usageLine(command) + R"(

@@ -881,6 +881,58 @@ TEST_F(CliTest, InfoDescribesAnImage) {
   EXPECT_EQ(total, readFile(path("plain.img")).size());
 }
 
+// info counts the rules of every kind, each kind with a count of its own
+// here so that a count in the wrong place shows.
+TEST_F(CliTest, InfoCountsTheRulesOfEachKind) {
+  const std::string list = file(
+      "list.txt",
+      "||a.test^\n||b.test^\n@@||ok.test^\n"
+      "banner-ad-x\n@@/exception-path\n@@/exception-other\n"
+      "/ad*\n@@/ok*\n@@/ko*\n@@/no*\n"
+      "ab*c$domain=news.test\n@@ab*c$domain=a.test\n@@ab*c$domain=b.test\n"
+      "ab*d$domain=~news.test\n@@ab*d$domain=~a.test\n@@ab*d$domain=~b.test\n"
+      "@@ab*d$domain=~c.test\n"
+      "news.test##.ad\nnews.test#@#.ad\nexample.com$$script[tag-content=\"x\"]\n"
+      "! a comment, and a rule the engine drops\n||c.test^$frobnicate\n");
+  ASSERT_EQ(run({"compile", "--keep-cosmetic", "--list", list, "-o",
+                 path("kinds.img")})
+                .status,
+            0);
+  const Outcome info = run({"info", path("kinds.img")});
+  EXPECT_EQ(info.status, 0);
+  const std::pair<std::string, int> kCounts[] = {
+      {"rules:", 20},
+      {"  blocking, by host (||host^)", 2},
+      {"  exceptions, by host (@@||host^)", 1},
+      {"  blocking, with a fingerprint", 1},
+      {"  exceptions, with a fingerprint", 2},
+      {"  blocking, without a fingerprint", 1},
+      {"  exceptions, without a fingerprint", 3},
+      {"  blocking, on listed domains (domain=a)", 1},
+      {"  exceptions, on listed domains (domain=a)", 2},
+      {"  blocking, except on domains (domain=~a)", 1},
+      {"  exceptions, except on domains (domain=~a)", 3},
+      {"  element hiding (## and #@#)", 2},
+      {"  HTML filtering ($$)", 1},
+  };
+  // Each line: the kind, spaces, the count.
+  std::map<std::string, std::string> countOf;
+  for (const std::string& line : lines(info.out)) {
+    const size_t last = line.find_last_of(' ');
+    const size_t nameEnd = line.find_last_not_of(' ', last);
+    if (last == std::string::npos || nameEnd == std::string::npos) continue;
+    countOf[line.substr(0, nameEnd + 1)] = line.substr(last + 1);
+  }
+  for (const auto& [kind, count] : kCounts) {
+    EXPECT_EQ(countOf[kind], std::to_string(count)) << kind;
+  }
+  EXPECT_EQ(info.out.rfind("image: " + path("kinds.img") + "\nsize: ", 0), 0u);
+  EXPECT_TRUE(contains(info.out, " bytes\nloads: yes\nrules: "));
+  const Outcome damaged = run({"info", file("damaged.img", "1,2,3")});
+  EXPECT_EQ(damaged.status, 1);
+  EXPECT_TRUE(contains(damaged.out, "\nrules: unknown, the header is damaged\n"));
+}
+
 // Files that are not whole engine images, as a broken download or a wrong
 // path gives them: check refuses to answer and info says why they do not
 // load, naming the check each fails.
