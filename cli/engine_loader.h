@@ -25,14 +25,17 @@ class LoadedEngine {
   // rules keep their lines for printing (at a cost in memory). The notes on
   // the user's lists (rules dropped for an unknown option) go to standard
   // error as "FILE:LINE: message", those on the bundled lists nowhere; none
-  // mixes with the answers. Throws Failure for a file that cannot be read
-  // and for an image that does not load.
+  // mixes with the answers. A list that adds no rule gets a
+  // warning there, and on a terminal a line tells which list is being
+  // parsed while that takes long. Throws Failure for a file that cannot be
+  // read and for an image that does not load.
   LoadedEngine(const EngineSources& sources, bool preserveRules);
 
   TessulClient& client() { return client_; }
 
  private:
   void loadImage(const std::string& path);
+  void parseList(const std::string& path, bool bundled, bool preserveRules);
 
   std::string image_;  // declared first, so that it outlives client_
   TessulClient client_;

@@ -5,7 +5,11 @@
 #define TESSUL_CLI_PROGRESS_LINE_H_
 
 #include <chrono>
+#include <condition_variable>
 #include <cstddef>
+#include <mutex>
+#include <string>
+#include <thread>
 
 namespace tessul {
 namespace cli {
@@ -35,6 +39,35 @@ class ProgressLine {
   const char* const what_;
   const bool shown_;
   std::chrono::steady_clock::time_point lastDraw_;
+};
+
+// A line on standard error, on a terminal, while one long step runs that
+// cannot tell how far it is (the engine parses a list in one call):
+// "parsing big.txt (1000000 lines): 2.3 s". A thread of its own draws it,
+// first after a moment, so that quick steps show nothing.
+class WaitingLine {
+ public:
+  explicit WaitingLine(std::string what);
+  // Erases the line.
+  ~WaitingLine();
+
+  WaitingLine(const WaitingLine&) = delete;
+  WaitingLine& operator=(const WaitingLine&) = delete;
+
+  // Writes a line of its own to standard error (a note on the list)
+  // without mixing it into the waiting line.
+  void print(const std::string& line);
+
+ private:
+  void drawUntilDone();
+
+  const std::string what_;
+  const std::chrono::steady_clock::time_point start_;
+  std::mutex mutex_;  // guards done_, drawn_ and standard error
+  std::condition_variable doneSignal_;
+  bool done_ = false;
+  bool drawn_ = false;
+  std::thread drawer_;
 };
 
 }  // namespace cli

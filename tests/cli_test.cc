@@ -463,7 +463,35 @@ TEST_F(CliTest, NotesOnTheUsersListsGoToStandardErrorWithTheirLines) {
   EXPECT_EQ(result.err, first + ":1: unrecognised option 'frobnicate'\n" +
                             first + ":3: unrecognised option 'frobnicate'\n" +
                             second + ":2: unrecognised option 'zz'\n" +
-                            second + ":2: unrecognised option 'yy'\n");
+                            second + ":2: unrecognised option 'yy'\n" +
+                            "tessul: warning: list " + second +
+                            " holds no rule\n");
+}
+
+// A list that adds no rule is most likely the wrong file: a warning says
+// so, and the run goes on.
+TEST_F(CliTest, AListThatHoldsNoRuleIsWarnedAbout) {
+  const struct {
+    const char* content;
+    bool warned;
+  } kCases[] = {
+      {"", true},
+      {"! only a comment\n[Adblock Plus 2.0]\n\n", true},
+      {"||a.test^$frobnicate\n", true},  // every rule dropped
+      {"||a.test^\n", false},
+      {"news.test##.ad\n", false},  // a rule, if of no use to requests
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.content);
+    const std::string list = file("list.txt", c.content);
+    const Outcome result = run({"check", "--list", list, "https://b.test/"});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out, "allow\thttps://b.test/\t\t\n");
+    EXPECT_EQ(contains(result.err, "tessul: warning: list " + list +
+                                       " holds no rule\n"),
+              c.warned)
+        << result.err;
+  }
 }
 
 // Reads the escapes of a tab-separated field back.
@@ -723,6 +751,23 @@ TEST_F(CliTest, ProgressLineOnATerminal) {
   EXPECT_TRUE(contains(*screen, "\rchecking requests: 0"));
   EXPECT_TRUE(contains(*screen, "1940 requests, "));
   EXPECT_EQ(lines(readFile(path(".stdout"))).size(), 1940u);
+}
+
+// While a large list parses, a line on the terminal names it; notes on
+// the list do not run into that line.
+TEST_F(CliTest, ParsingALargeListShowsALineOnATerminal) {
+  const std::string easylist = testing::readDataFile("easylist.txt");
+  const std::string list =
+      file("large.txt", easylist + easylist + easylist + easylist);
+  const std::string noted = file("noted.txt", "||a.test^$frobnicate\n");
+  const std::optional<std::string> screen = runWithTerminal(
+      {"check", "--list", list, "--list", noted, "https://a.test/"});
+  if (!screen) GTEST_SKIP() << "no pseudo-terminal to be had";
+  EXPECT_TRUE(containsMatch(*screen, "\rparsing " + list +
+                                         " \\([0-9]+ lines\\): [0-9]+\\.[0-9] s"));
+  EXPECT_TRUE(contains(*screen, "\r\033[K" + noted +
+                                    ":1: unrecognised option 'frobnicate'"));
+  EXPECT_EQ(readFile(path(".stdout")), "allow\thttps://a.test/\t\t\n");
 }
 
 TEST_F(CliTest, StatisticsGoToStandardError) {
