@@ -1,6 +1,7 @@
 # What `cmake --install` puts under the prefix:
 #
 #   bin/tessul                          the program
+#   share/man/man1/tessul.1             its manual page
 #   lib/libtessul.so*                   the C++ library, with its SONAME
 #                                       links; it needs no JVM and no liblog
 #   lib/tessul/jni/libtessul.so         the library that Java loads
@@ -28,6 +29,8 @@ if(TARGET tessul_jni)
 endif()
 if(TARGET tessul_cli)
   install(TARGETS tessul_cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  install(FILES ${PROJECT_SOURCE_DIR}/doc/tessul.1
+    DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 endif()
 
 # Each header keeps its path below src/, so that the interface includes

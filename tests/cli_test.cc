@@ -25,6 +25,7 @@
 
 #include "engine/tessul_client.h"
 #include "filter/filter_parser.h"
+#include "filter/option_keywords.h"
 #include "test_support.h"
 
 namespace tessul {
@@ -427,6 +428,37 @@ TEST_F(CliTest, TypeAndPageDecideWhichRulesApply) {
   EXPECT_EQ(
       run({"check", "--type", "script", "--page", "news.test", adform}).out,
       "block\t" + adform + "\t||adform.net^\t\n");
+}
+
+// Without --page the party and the page's domain are unknown: rules that
+// depend on them apply as if their condition held, as the help says.
+TEST_F(CliTest, WithoutAPageRulesForThePageApply) {
+  const std::string list = file(
+      "list.txt",
+      "/third-x$third-party\n/first-x$~third-party\n"
+      "/on-news-x$domain=news.test\n/off-news-x$domain=~news.test\n");
+  const struct {
+    std::string page;
+    std::string decisions;  // for third, first, on news, off news
+  } kCases[] = {
+      {"", "block block block block"},
+      {"news.test", "block allow block allow"},
+      {"a.test", "allow block allow block"},
+      {"other.test", "block allow allow block"},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.page);
+    std::vector<std::string> args = {"check", "--list", list};
+    if (!c.page.empty()) args.insert(args.end(), {"--page", c.page});
+    for (const char* path : {"third-x", "first-x", "on-news-x", "off-news-x"}) {
+      args.push_back(std::string("https://a.test/") + path);
+    }
+    std::string decisions;
+    for (const std::string& answer : lines(run(args).out)) {
+      decisions += (decisions.empty() ? "" : " ") + fields(answer)[0];
+    }
+    EXPECT_EQ(decisions, c.decisions);
+  }
 }
 
 // ---------------------------------------------------------------------------
@@ -1174,6 +1206,41 @@ TEST_F(CliTest, HelpEverywhere) {
     EXPECT_EQ(result.err, "");
   }
   EXPECT_TRUE(contains(run({"check", "--help"}).out, "object-subrequest"));
+}
+
+// The request types are one table: the program's, which the README and
+// the manual page repeat row for row; the manual page names every option
+// that the help of check names.
+TEST_F(CliTest, DocumentationAgreesWithTheProgram) {
+  const std::string help = run({"check", "--help"}).out;
+  const std::string source = std::string(TESSUL_DATA_DIR) + "/..";
+  const std::string readme = readFile(source + "/README.md");
+  const std::string manual = readFile(source + "/doc/tessul.1");
+  ASSERT_FALSE(readme.empty());
+  ASSERT_FALSE(manual.empty());
+  std::istringstream keywords(requestTypeKeywords());
+  int rows = 0;
+  for (std::string keyword; std::getline(keywords, keyword, ',');) {
+    if (keyword[0] == ' ') keyword.erase(0, 1);
+    SCOPED_TRACE(keyword);
+    const size_t row = help.find("\n  " + keyword + " ");
+    ASSERT_NE(row, std::string::npos);
+    const size_t meaningAt = help.find_first_not_of(' ', row + 3 + keyword.size());
+    const std::string meaning =
+        help.substr(meaningAt, help.find('\n', meaningAt) - meaningAt);
+    EXPECT_FALSE(meaning.empty());
+    EXPECT_TRUE(contains(readme, "| `" + keyword + "` | " + meaning + " |\n"));
+    EXPECT_TRUE(contains(manual, "\n" + keyword + "\t" + meaning + "\n"));
+    ++rows;
+  }
+  EXPECT_EQ(rows, 15);
+  for (const std::string& line : lines(help)) {
+    if (line.rfind("  -", 0) != 0) continue;
+    const std::string option = line.substr(2, line.find_first_of(" ,", 2) - 2);
+    std::string escaped;  // as roff writes it
+    for (char c : option) escaped += c == '-' ? "\\-" : std::string(1, c);
+    EXPECT_TRUE(contains(manual, escaped)) << option;
+  }
 }
 
 }  // namespace
