@@ -37,6 +37,7 @@ foreach(installed
     share/tessul/easylist.txt share/tessul/easyprivacy.txt
     share/tessul/README.md
     share/man/man1/tessul.1
+    share/bash-completion/completions/tessul
     share/tessul/java/com/velmora/tessul/TessulClient.java)
   if(NOT EXISTS ${prefix}/${installed})
     message(FATAL_ERROR "not installed: ${installed}")
