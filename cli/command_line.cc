@@ -25,24 +25,12 @@ constexpr CommandName kCommands[] = {
 };
 
 // Which commands accept an option: a bit per command.
-enum CommandBits : unsigned {
-  kCheckBit = 1,
-  kCompileBit = 2,
-  kInfoBit = 4,
-  kVersionBit = 8,
-  kEveryCommand = kCheckBit | kCompileBit | kInfoBit | kVersionBit,
-};
-
-unsigned commandBit(Command command) {
-  switch (command) {
-    case Command::kCheck: return kCheckBit;
-    case Command::kCompile: return kCompileBit;
-    case Command::kInfo: return kInfoBit;
-    case Command::kVersion: return kVersionBit;
-    case Command::kNone: break;
-  }
-  return 0;
+constexpr unsigned commandBit(Command command) {
+  return 1u << static_cast<unsigned>(command);
 }
+constexpr unsigned kCheckBit = commandBit(Command::kCheck);
+constexpr unsigned kCompileBit = commandBit(Command::kCompile);
+constexpr unsigned kEveryCommand = ~0u;
 
 struct OptionSpec {
   const char* name;
