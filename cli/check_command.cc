@@ -185,7 +185,9 @@ int runCheck(const CommandLine& line) {
   } else {
     arguments = requestsFromArguments(line);
   }
-  LoadedEngine engine({line.lists, line.image}, /*preserveRules=*/true);
+  // Under -q nothing is shown, not even while the lists parse.
+  LoadedEngine engine({line.lists, line.image, /*showParsing=*/!line.quiet},
+                      /*preserveRules=*/true);
   Checker answers(engine.client(), line);
   int status = 0;
   if (reader) {

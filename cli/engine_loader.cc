@@ -66,12 +66,12 @@ LoadedEngine::LoadedEngine(const EngineSources& sources, bool preserveRules) {
   if (sources.image) loadImage(*sources.image);
   const bool bundled = sources.lists.empty() && !sources.image;
   for (const std::string& path : bundled ? bundledListPaths() : sources.lists) {
-    parseList(path, bundled, preserveRules);
+    parseList(path, bundled, preserveRules, sources.showParsing);
   }
 }
 
 void LoadedEngine::parseList(const std::string& path, bool bundled,
-                             bool preserveRules) {
+                             bool preserveRules, bool showParsing) {
   const std::string text = readWholeFile(path, "list");
   // Parsing ends at the first NUL: the rules after it would be lost
   // without a word. Such a file is not a filter list (UTF-16 text, say).
@@ -82,9 +82,10 @@ void LoadedEngine::parseList(const std::string& path, bool bundled,
   }
   const int64_t rulesBefore = ruleCount(client_);
   {
-    WaitingLine waiting("parsing " + path + " (" +
-                        std::to_string(std::count(text.begin(), text.end(), '\n')) +
-                        " lines)");
+    const size_t lines = std::count(text.begin(), text.end(), '\n');
+    WaitingLine waiting(
+        "parsing " + path + " (" + std::to_string(lines) + " lines)",
+        showParsing);
     client_.setNoteSink(notesOn(path, bundled, &waiting));
     client_.parse(text.c_str(), preserveRules);
     client_.setNoteSink(nullptr);  // it refers to `waiting`

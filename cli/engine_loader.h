@@ -15,6 +15,7 @@ namespace cli {
 struct EngineSources {
   std::vector<std::string> lists;    // parsed in this order
   std::optional<std::string> image;  // loaded before the lists
+  bool showParsing = true;  // the line on a terminal while a list parses
 };
 
 // An engine together with the image bytes its loaded rules point into.
@@ -35,7 +36,8 @@ class LoadedEngine {
 
  private:
   void loadImage(const std::string& path);
-  void parseList(const std::string& path, bool bundled, bool preserveRules);
+  void parseList(const std::string& path, bool bundled, bool preserveRules,
+                 bool showParsing);
 
   std::string image_;  // declared first, so that it outlives client_
   TessulClient client_;

@@ -43,9 +43,9 @@ void ProgressLine::draw(size_t done) {
   lastDraw_ = std::chrono::steady_clock::now();
 }
 
-WaitingLine::WaitingLine(std::string what)
+WaitingLine::WaitingLine(std::string what, bool wanted)
     : what_(std::move(what)), start_(std::chrono::steady_clock::now()) {
-  if (isatty(STDERR_FILENO) == 1) {
+  if (wanted && isatty(STDERR_FILENO) == 1) {
     drawer_ = std::thread(&WaitingLine::drawUntilDone, this);
   }
 }

@@ -47,7 +47,8 @@ class ProgressLine {
 // first after a moment, so that quick steps show nothing.
 class WaitingLine {
  public:
-  explicit WaitingLine(std::string what);
+  // Draws nothing unless `wanted` and standard error is a terminal.
+  WaitingLine(std::string what, bool wanted);
   // Erases the line.
   ~WaitingLine();
 

@@ -800,6 +800,13 @@ TEST_F(CliTest, ParsingALargeListShowsALineOnATerminal) {
   EXPECT_TRUE(contains(*screen, "\r\033[K" + noted +
                                     ":1: unrecognised option 'frobnicate'"));
   EXPECT_EQ(readFile(path(".stdout")), "allow\thttps://a.test/\t\t\n");
+  // -q draws no line (the notes on the list it still writes).
+  const std::string blocks = file("blocks.txt", "||a.test^\n");
+  const std::optional<std::string> quiet = runWithTerminal(
+      {"check", "-q", "--list", list, "--list", blocks, "https://a.test/"});
+  ASSERT_TRUE(quiet.has_value());
+  EXPECT_EQ(quiet->find("parsing "), std::string::npos);
+  EXPECT_EQ(readFile(path(".stdout")), "");
 }
 
 TEST_F(CliTest, StatisticsGoToStandardError) {
