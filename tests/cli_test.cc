@@ -632,6 +632,22 @@ TEST_F(CliTest, RequestFileSyntax) {
   EXPECT_TRUE(contains(result.err, "4 requests, 1 blocked"));
 }
 
+// Lines longer than the reader's buffer are read whole, the last one too
+// without a final line break.
+TEST_F(CliTest, LongRequestLinesAreReadWhole) {
+  const std::string list = file("list.txt", "||a.test^\n/end-of-long\n");
+  const std::string longUrl = "https://b.test/" + std::string(300000, 'x');
+  const std::string input = longUrl + "/end-of-long\tscript\tp.test\n" +
+                            "https://a.test/\n" + longUrl;
+  const Outcome result = run({"check", "--list", list, "--requests", "-"},
+                             input);
+  EXPECT_EQ(result.status, 0);
+  EXPECT_TRUE(result.out == "block\t" + longUrl + "/end-of-long\t/end-of-long\t\n" +
+                                "block\thttps://a.test/\t||a.test^\t\n" +
+                                "allow\t" + longUrl + "\t\t\n")
+      << result.out.size();
+}
+
 // A bad line is reported with its place, and every other line is still
 // answered; the run then fails.
 TEST_F(CliTest, BadRequestLinesAreReportedAndTheOthersAnswered) {
