@@ -2,11 +2,10 @@
 
 #include <cstring>
 #include <set>
-#include <sstream>
 #include <string_view>
 
 #include "cli/cli_error.h"
-#include "filter/option_keywords.h"
+#include "cli/request_types.h"
 
 namespace tessul {
 namespace cli {
@@ -27,26 +26,13 @@ constexpr CommandName kCommands[] = {
 };
 
 // Which commands accept an option: a bit per command.
-enum CommandBits : unsigned {
-  kCheckBit = 1,
-  kCompileBit = 2,
-  kInfoBit = 4,
-  kVersionBit = 8,
-  kHideBit = 16,
-  kEveryCommand = kCheckBit | kCompileBit | kInfoBit | kVersionBit | kHideBit,
-};
-
-unsigned commandBit(Command command) {
-  switch (command) {
-    case Command::kCheck: return kCheckBit;
-    case Command::kCompile: return kCompileBit;
-    case Command::kInfo: return kInfoBit;
-    case Command::kVersion: return kVersionBit;
-    case Command::kHide: return kHideBit;
-    case Command::kNone: break;
-  }
-  return 0;
+constexpr unsigned commandBit(Command command) {
+  return 1u << static_cast<unsigned>(command);
 }
+constexpr unsigned kCheckBit = commandBit(Command::kCheck);
+constexpr unsigned kCompileBit = commandBit(Command::kCompile);
+constexpr unsigned kHideBit = commandBit(Command::kHide);
+constexpr unsigned kEveryCommand = ~0u;
 
 struct OptionSpec {
   const char* name;
@@ -74,6 +60,8 @@ const OptionSpec kOptions[] = {
      [](CommandLine* line, std::string value) { line->requests = value; }},
     {"--json", nullptr, kCheckBit, false, false,
      [](CommandLine* line, std::string) { line->json = true; }},
+    {"--quiet", "-q", kCheckBit, false, false,
+     [](CommandLine* line, std::string) { line->quiet = true; }},
     {"--stats", nullptr, kCheckBit, false, false,
      [](CommandLine* line, std::string) { line->stats = true; }},
     {"--keep-cosmetic", nullptr, kCompileBit, false, false,
@@ -215,31 +203,6 @@ void checkCombination(const CommandLine& line) {
   }
 }
 
-// `text` broken into lines of at most 79 characters at its spaces, each
-// line indented by `indent` spaces.
-std::string wrapped(const std::string& text, size_t indent) {
-  constexpr size_t kWidth = 79;
-  std::string result;
-  size_t lineLength = 0;
-  std::istringstream words(text);
-  for (std::string word; words >> word;) {
-    if (lineLength > 0 && lineLength + 1 + word.size() > kWidth) {
-      result += '\n';
-      lineLength = 0;
-    }
-    if (lineLength == 0) {
-      result.append(indent, ' ');
-      lineLength = indent;
-    } else {
-      result += ' ';
-      ++lineLength;
-    }
-    result += word;
-    lineLength += word.size();
-  }
-  return result;
-}
-
 }  // namespace
 
 CommandLine parseCommandLine(int argc, const char* const* argv) {
@@ -247,6 +210,12 @@ CommandLine parseCommandLine(int argc, const char* const* argv) {
   if (argc < 2) failUsage(Command::kNone, "no command given");
   if (isHelpWord(argv[1])) {
     line.help = true;
+    // "tessul help COMMAND" is "tessul COMMAND --help".
+    if (argc > 2) line.command = findCommand(argv[2]);
+    if (argc > 3) {
+      failUsage(line.command,
+                "unexpected argument '" + std::string(argv[3]) + "'");
+    }
     return line;
   }
   // --version is the version command, as in most programs.
@@ -262,7 +231,7 @@ std::string usageLine(Command command) {
   switch (command) {
     case Command::kCheck:
       return "usage: tessul check [--list FILE]... [--image FILE] "
-             "[--type TYPE] [--page HOST] [--json] [--stats] "
+             "[--type TYPE] [--page HOST] [--json] [-q] [--stats] "
              "(URL... | --requests FILE)";
     case Command::kCompile:
       return "usage: tessul compile [--list FILE]... [--image FILE] "
@@ -287,28 +256,49 @@ Decides for each request whether it is blocked and prints one line for it:
   block|allow <TAB> url <TAB> blocking rule <TAB> exception rule
 A rule is shown as its line in the list; a rule from an image, which keeps
 no line, is written as the list would have it. A field is empty when no
-rule applies. Tabs and line breaks inside a field are written as \t, \n
-and \r.
+rule applies. A backslash, tab or line break inside a field is written as
+\\, \t, \n or \r, so that each field reads back as it was.
 
   --list FILE      parse a filter list (repeatable; the lists add up)
   --image FILE     load an engine image first (see tessul compile)
-  --type TYPE      the kind of request of the URL arguments; without it only
-                   rules that name no kind apply. One of:
-)" + wrapped(requestTypeKeywords(), 19) +
-             R"(
+  --type TYPE      the request type of the URL arguments (below); without
+                   it only rules that name no type apply
   --page HOST      the host of the page making the requests, which decides
                    first- or third-party and domain= rules
   --requests FILE  read the requests from FILE ('-': standard input), one a
                    line: url <TAB> type <TAB> page host; '#' starts a comment
-  --json           write one JSON object per request instead
+  --json           write JSON Lines instead: one JSON object per request,
+                   {"decision","url","type","page","rule","exception"}
+  -q, --quiet      write nothing; the exit status tells, as grep -q's does:
+                   0 when a request is blocked, 1 when none is, 2 on any
+                   error. Checking stops at the first block.
   --stats          print the engine's six matching statistics afterwards
   --help           show this text
 
+Request types (--type, and the second field of a requests file):
+)" + requestTypeTable(2) +
+             R"(
+Without --page the page is unknown: rules for third- or first-party
+requests and domain= rules then apply as if their condition held, both
+domain=a and domain=~a, so more is blocked than on any one page.
+
 Without --list and --image the bundled EasyList and EasyPrivacy are used.
+
+A requests file is read one line at a time and each answer is written as
+soon as its line is read, so a program can feed one URL and wait for its
+answer. A line that is not a request (an unknown type, no URL, more than
+three fields) is reported as FILE:LINE: problem and skipped; the other
+lines are answered, and the run ends with status 1.
+
 Everything but the answers goes to standard error: notes on your lists
 as FILE:LINE: message (rules dropped for an option the engine does not
-know), the statistics, and with --requests a summary (requests, blocked,
-time) and, on a terminal, a progress line.
+know), a warning for a list that holds no rule, the statistics, and with
+--requests a summary (requests, blocked, time) and, on a terminal, a
+progress line.
+
+Exit status: 0 done, 1 failure (a missing file, a damaged image, an unknown
+request type, a bad request line, output that cannot be written), 2 bad
+usage; with -q, 0 blocked, 1 none blocked, 2 any error.
 )";
     case Command::kCompile:
       return usageLine(command) + R"(
@@ -329,9 +319,10 @@ Without --list and --image the bundled EasyList and EasyPrivacy are used.
     case Command::kInfo:
       return usageLine(command) + R"(
 
-Prints the twenty values of an engine image's header by name, the size of
-each of its sections, and whether it loads. Exits with status 1 when the
-image does not load.
+Describes an engine image: its size, whether it loads (and if not, why:
+the check of the loader that it fails), how many rules it holds in all and
+of each kind, then the twenty values of its header by name and the size of
+each of its sections. Exits with status 1 when the image does not load.
 )";
     case Command::kVersion:
       return usageLine(command) + R"(
@@ -366,14 +357,16 @@ tessul checks URLs against ad- and tracker-blocking filter lists.
 
   tessul check URL...           block or allow, and the rules that decided
   tessul check --requests FILE  the same for a file of requests
+  tessul check -q URL...        no output: status 0 if one is blocked
   tessul compile -o IMAGE       write an engine image for apps to load
   tessul info IMAGE             describe an engine image
   tessul hide --page URL        the element-hiding selectors of a page
   tessul version                print the version (also: tessul --version)
 
-'tessul COMMAND --help' tells more. Exit status: 0 done, 1 failure (a
-missing file, a damaged image, an unknown request type, output that cannot
-be written), 2 bad usage.
+'tessul help COMMAND' (or 'tessul COMMAND --help') tells more; 'man
+tessul' tells all. Exit status: 0 done, 1 failure (a missing file, a
+damaged image, an unknown request type, output that cannot be written), 2
+bad usage; check -q has grep's: 0 blocked, 1 none blocked, 2 any error.
 )";
 }
 

@@ -23,6 +23,7 @@ struct CommandLine {
   std::optional<std::string> requests;  // --requests; "-" is standard input
   std::optional<std::string> output;    // -o; "-" is standard output
   bool json = false;
+  bool quiet = false;  // -q: no output, only the exit status
   bool stats = false;
   bool keepCosmetic = false;
   bool specific = false;  // hide --specific

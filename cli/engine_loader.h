@@ -15,6 +15,7 @@ namespace cli {
 struct EngineSources {
   std::vector<std::string> lists;    // parsed in this order
   std::optional<std::string> image;  // loaded before the lists
+  bool showParsing = true;  // the line on a terminal while a list parses
 };
 
 // An engine together with the image bytes its loaded rules point into.
@@ -25,14 +26,18 @@ class LoadedEngine {
   // rules keep their lines for printing (at a cost in memory). The notes on
   // the user's lists (rules dropped for an unknown option) go to standard
   // error as "FILE:LINE: message", those on the bundled lists nowhere; none
-  // mixes with the answers. Throws Failure for a file that cannot be read
-  // and for an image that does not load.
+  // mixes with the answers. A list that adds no rule gets a
+  // warning there, and on a terminal a line tells which list is being
+  // parsed while that takes long. Throws Failure for a file that cannot be
+  // read and for an image that does not load.
   LoadedEngine(const EngineSources& sources, bool preserveRules);
 
   TessulClient& client() { return client_; }
 
  private:
   void loadImage(const std::string& path);
+  void parseList(const std::string& path, bool bundled, bool preserveRules,
+                 bool showParsing);
 
   std::string image_;  // declared first, so that it outlives client_
   TessulClient client_;

@@ -12,33 +12,8 @@
 namespace tessul {
 namespace cli {
 
-namespace {
-
-// Closes a file descriptor that this program opened.
-class FileDescriptor {
- public:
-  explicit FileDescriptor(int fd) : fd_(fd) {}
-  ~FileDescriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-
-  int get() const { return fd_; }
-  bool valid() const { return fd_ >= 0; }
-  // Closes now, so that a failing close (a late write error) is seen.
-  bool close() {
-    const int fd = fd_;
-    fd_ = -1;
-    return ::close(fd) == 0;
-  }
-
- private:
-  int fd_;
-};
-
-[[noreturn]] void fail(const char* verb, const char* what,
-                       const std::string& path) {
+void throwFileError(const char* verb, const char* what,
+                    const std::string& path) {
   const std::string reason = strerror(errno);
   if (path == "-") {
     const bool reading = strcmp(verb, "read") == 0;
@@ -50,6 +25,8 @@ class FileDescriptor {
   throw Failure(std::string("cannot ") + verb + " " + what + " " + path + ": " +
                 reason);
 }
+
+namespace {
 
 bool readAll(int fd, std::string* content) {
   char buffer[1 << 16];
@@ -73,13 +50,15 @@ bool isRegularFileOrMissing(const std::string& path) {
 void writeDirectly(const std::string& path, const char* what, const char* data,
                    size_t size) {
   if (path == "-") {
-    if (!writeAll(STDOUT_FILENO, data, size)) fail("write", what, path);
+    if (!writeAll(STDOUT_FILENO, data, size)) {
+      throwFileError("write", what, path);
+    }
     return;
   }
   FileDescriptor file(
       ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
   if (!file.valid() || !writeAll(file.get(), data, size) || !file.close()) {
-    fail("write", what, path);
+    throwFileError("write", what, path);
   }
 }
 
@@ -101,7 +80,7 @@ void writeByRename(const std::string& path, const char* what, const char* data,
     const int error = errno;
     ::unlink(temporary.c_str());
     errno = error;
-    fail("write", what, path);
+    throwFileError("write", what, path);
   }
 }
 
@@ -110,12 +89,12 @@ void writeByRename(const std::string& path, const char* what, const char* data,
 std::string readWholeFile(const std::string& path, const char* what) {
   std::string content;
   if (path == "-") {
-    if (!readAll(STDIN_FILENO, &content)) fail("read", what, path);
+    if (!readAll(STDIN_FILENO, &content)) throwFileError("read", what, path);
     return content;
   }
   FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
   if (!file.valid() || !readAll(file.get(), &content)) {
-    fail("read", what, path);
+    throwFileError("read", what, path);
   }
   return content;
 }

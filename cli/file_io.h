@@ -3,11 +3,42 @@
 #ifndef TESSUL_CLI_FILE_IO_H_
 #define TESSUL_CLI_FILE_IO_H_
 
+#include <unistd.h>
+
 #include <cstddef>
 #include <string>
 
 namespace tessul {
 namespace cli {
+
+// Closes a file descriptor that this program opened.
+class FileDescriptor {
+ public:
+  explicit FileDescriptor(int fd) : fd_(fd) {}
+  ~FileDescriptor() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  FileDescriptor(const FileDescriptor&) = delete;
+  FileDescriptor& operator=(const FileDescriptor&) = delete;
+
+  int get() const { return fd_; }
+  bool valid() const { return fd_ >= 0; }
+  // Closes now, so that a failing close (a late write error) is seen.
+  bool close() {
+    const int fd = fd_;
+    fd_ = -1;
+    return ::close(fd) == 0;
+  }
+
+ private:
+  int fd_;
+};
+
+// Throws Failure for the errno of a failed read or write: "cannot VERB
+// WHAT PATH: reason", or "... from standard input" / "to standard output"
+// for "-".
+[[noreturn]] void throwFileError(const char* verb, const char* what,
+                                 const std::string& path);
 
 // The whole content of the file at `path` ("-": standard input), byte for
 // byte. `what` names the file's role in the error message ("list",

@@ -5,7 +5,9 @@
 #include <cstdio>
 #include <vector>
 
+#include "engine/rule_stores.h"
 #include "engine/tessul_client.h"
+#include "filter/rule_class.h"
 #include "image/image_layout.h"
 #include "image/record_encoding.h"
 #include "image/record_reader.h"
@@ -88,6 +90,60 @@ void appendLine(std::string* out, const char* format, ...) {
   *out += '\n';
 }
 
+// How the report names the rules of one place, on the blocking side; the
+// exception side's are named "exceptions, ..." with an "@@".
+struct KindName {
+  RulePlace place;
+  const char* block;
+  const char* exception;  // null: the place has one side
+};
+
+constexpr KindName kKindNames[] = {
+    {RulePlace::kHostOnly, "blocking, by host (||host^)",
+     "exceptions, by host (@@||host^)"},
+    {RulePlace::kFingerprinted, "blocking, with a fingerprint",
+     "exceptions, with a fingerprint"},
+    {RulePlace::kUnfingerprinted, "blocking, without a fingerprint",
+     "exceptions, without a fingerprint"},
+    {RulePlace::kIncludeDomain, "blocking, on listed domains (domain=a)",
+     "exceptions, on listed domains (domain=a)"},
+    {RulePlace::kExcludeDomain, "blocking, except on domains (domain=~a)",
+     "exceptions, except on domains (domain=~a)"},
+    {RulePlace::kElementHide, "element hiding (## and #@#)", nullptr},
+    {RulePlace::kHtml, "HTML filtering ($$)", nullptr},
+};
+
+// The header value that counts the rules of a class.
+int countValueOf(const RuleClass& kept) {
+  if (kept.place == RulePlace::kHostOnly) {
+    return kHostCountsAt + static_cast<int>(kept.side);
+  }
+  for (const RuleStore& store : kRuleStores) {
+    if (store.keeps == kept) return store.imagePosition;
+  }
+  return -1;
+}
+
+// "rules:" with the count in all, then a line per kind, as the header
+// counts them.
+void appendRuleCounts(std::string* out, const uint32_t* header) {
+  std::string kinds;
+  uint64_t total = 0;
+  for (const KindName& kind : kKindNames) {
+    for (RuleSide side : {RuleSide::kBlock, RuleSide::kException}) {
+      const bool oneSided = kind.exception == nullptr;
+      if (oneSided && side == RuleSide::kException) continue;
+      const int value =
+          countValueOf({kind.place, oneSided ? RuleSide::kNone : side});
+      const char* name = side == RuleSide::kBlock ? kind.block : kind.exception;
+      appendLine(&kinds, "  %-44s %10" PRIu32, name, header[value]);
+      total += header[value];
+    }
+  }
+  appendLine(out, "%-46s %10" PRIu64, "rules:", total);
+  *out += kinds;
+}
+
 bool loads(const std::string& image, std::string* failure) {
   TessulClient engine;  // destroyed before the image bytes it points into
   return engine.deserialize(image.data(), image.size(), failure);
@@ -100,18 +156,27 @@ ImageReport describeImage(const std::string& name, const std::string& image) {
   std::string& out = report.text;
   appendLine(&out, "image: %s", name.c_str());
   appendLine(&out, "size: %zu bytes", image.size());
+  report.loads = loads(image, &report.failure);
+  if (report.loads) {
+    appendLine(&out, "loads: yes");
+  } else {
+    appendLine(&out, "loads: no: %s", report.failure.c_str());
+  }
+  // What an image says about how it matches belongs here, beside whether
+  // it loads, once images carry such a value.
 
   uint32_t header[kMaxHeaderValueCount] = {};
   SectionWalker walker(image);
   const int headerValues = walker.readHeader(header);
-  if (headerValues >= 0) {
+  if (headerValues < 0) {
+    appendLine(&out, "rules: unknown, the header is damaged");
+  } else {
+    appendRuleCounts(&out, header);
     appendLine(&out, "header values:");
     for (int i = 0; i < headerValues; ++i) {
       appendLine(&out, "  %2d %-32s %10" PRIu32, i + 1,
                  headerValueName(i).c_str(), header[i]);
     }
-  } else {
-    appendLine(&out, "header: damaged");
   }
   for (const ImageSection& section : kImageSections) {
     const uint32_t value = header[section.headerValue];
@@ -134,12 +199,6 @@ ImageReport describeImage(const std::string& name, const std::string& image) {
   if (walker.intact()) {
     appendLine(&out, "     %-32s %10zu", "(after the last section)",
                walker.bytesAfterSections());
-  }
-  report.loads = loads(image, &report.failure);
-  if (report.loads) {
-    appendLine(&out, "loads: yes");
-  } else {
-    appendLine(&out, "loads: no: %s", report.failure.c_str());
   }
   return report;
 }

@@ -1,6 +1,7 @@
-// What `tessul info` tells about an engine image: the values of its header
-// by name, the size of each section, and whether the engine loads it (and if
-// not, which check it fails). Sections are measured with the engine's own
+// What `tessul info` tells about an engine image: its size, whether the
+// engine loads it (and if not, which check it fails), how many rules it
+// holds of each kind and in all, then the values of its header by name and
+// the size of each section. Sections are measured with the engine's own
 // bounded record readers, so a damaged image is described up to its damage,
 // never read past.
 #ifndef TESSUL_CLI_IMAGE_REPORT_H_

@@ -2,7 +2,9 @@
 // compiles the lists into engine images. See `tessul --help`.
 //
 // Exit status: 0 when the command did its work, 1 when it could not (the
-// message names the problem), 2 when the command line is wrong.
+// message names the problem), 2 when the command line is wrong. With
+// check -q, as grep -q: 0 when a request is blocked, 1 when none is, 2 on
+// any error.
 
 #include <cerrno>
 #include <cstdio>
@@ -43,23 +45,31 @@ int run(const CommandLine& line) {
   return kExitUsage;
 }
 
+// Runs the command; a failure is reported and gives `failureStatus`.
+int runReportingFailures(const CommandLine& line, int failureStatus) {
+  try {
+    return run(line);
+  } catch (const tessul::cli::Failure& error) {
+    fprintf(stderr, "tessul: %s\n", error.what());
+  } catch (const std::bad_alloc&) {
+    fprintf(stderr, "tessul: out of memory\n");
+  } catch (const std::exception& error) {
+    fprintf(stderr, "tessul: %s\n", error.what());
+  }
+  return failureStatus;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  CommandLine line;
   try {
-    return run(tessul::cli::parseCommandLine(argc, argv));
+    line = tessul::cli::parseCommandLine(argc, argv);
   } catch (const tessul::cli::UsageError& error) {
     fprintf(stderr, "tessul: %s\n%s\n", error.what(),
             error.usageLine().c_str());
     return kExitUsage;
-  } catch (const tessul::cli::Failure& error) {
-    fprintf(stderr, "tessul: %s\n", error.what());
-    return kExitFailure;
-  } catch (const std::bad_alloc&) {
-    fprintf(stderr, "tessul: out of memory\n");
-    return kExitFailure;
-  } catch (const std::exception& error) {
-    fprintf(stderr, "tessul: %s\n", error.what());
-    return kExitFailure;
   }
+  // Under -q, 1 means "nothing blocked": a failure is 2, as for grep.
+  return runReportingFailures(line, line.quiet ? kExitUsage : kExitFailure);
 }

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <string_view>
@@ -18,16 +19,37 @@ namespace {
 constexpr size_t kFlushThreshold = 1 << 16;
 
 // Tab-separated fields cannot hold tabs or line breaks; they are written
-// as the two characters \t, \n or \r. Everything else is kept byte for
-// byte.
+// as the two characters \t, \n or \r, and a backslash as two, so that
+// reading the escapes back gives every field as it was. Everything else is
+// kept byte for byte.
+const char* tsvEscape(char c) {
+  switch (c) {
+    case '\\': return "\\\\";
+    case '\t': return "\\t";
+    case '\n': return "\\n";
+    case '\r': return "\\r";
+    default: return nullptr;
+  }
+}
+
+// `text` is followed by a NUL byte, as URLs and rule texts are, which lets
+// strcspn find the bytes to escape many at a time; a NUL inside the text
+// (none is expected) is copied like any other byte.
 void appendTsvField(std::string* out, std::string_view text) {
-  for (char c : text) {
-    switch (c) {
-      case '\t': *out += "\\t"; break;
-      case '\n': *out += "\\n"; break;
-      case '\r': *out += "\\r"; break;
-      default: *out += c;
+  const char* next = text.data();
+  const char* const end = text.data() + text.size();
+  while (next < end) {
+    const size_t plain = std::min<size_t>(strcspn(next, "\\\t\n\r"), end - next);
+    out->append(next, plain);
+    next += plain;
+    if (next == end) break;
+    const char* escape = tsvEscape(*next);
+    if (escape != nullptr) {
+      *out += escape;
+    } else {
+      *out += *next;  // a NUL byte
     }
+    ++next;
   }
 }
 
@@ -40,21 +62,24 @@ void appendJsonStringOrNull(std::string* out, std::string_view text) {
   }
 }
 
-// A rule as a line of its list (ruleText); empty for none.
-std::string textOf(const Filter* rule) {
-  return rule == nullptr ? std::string() : ruleText(*rule);
+}  // namespace
+
+// Rules decide many requests of a batch; each is written out once.
+std::string_view VerdictWriter::textOf(const Filter* rule) {
+  if (rule == nullptr) return {};
+  auto [entry, added] = ruleTexts_.try_emplace(rule);
+  if (added) entry->second = ruleText(*rule);
+  return entry->second;
 }
 
 // No rule is null.
-void appendJsonRule(std::string* out, const Filter* rule) {
+void VerdictWriter::appendJsonRule(const Filter* rule) {
   if (rule == nullptr) {
-    *out += "null";
+    buffer_ += "null";
   } else {
-    appendJsonString(out, ruleText(*rule));
+    appendJsonString(&buffer_, textOf(rule));
   }
 }
-
-}  // namespace
 
 void VerdictWriter::write(const Request& request, const Verdict& verdict) {
   if (json_) {
@@ -64,8 +89,6 @@ void VerdictWriter::write(const Request& request, const Verdict& verdict) {
   }
   if (buffer_.size() >= kFlushThreshold) flush();
 }
-
-void VerdictWriter::finish() { flush(); }
 
 void VerdictWriter::appendTsv(const Request& request, const Verdict& verdict) {
   buffer_ += verdict.blocked ? "block\t" : "allow\t";
@@ -86,9 +109,9 @@ void VerdictWriter::appendJson(const Request& request, const Verdict& verdict) {
   buffer_ += ",\"page\":";
   appendJsonStringOrNull(&buffer_, request.page);
   buffer_ += ",\"rule\":";
-  appendJsonRule(&buffer_, verdict.rule);
+  appendJsonRule(verdict.rule);
   buffer_ += ",\"exception\":";
-  appendJsonRule(&buffer_, verdict.exception);
+  appendJsonRule(verdict.exception);
   buffer_ += "}\n";
 }
 

@@ -3,7 +3,9 @@
 //
 //   block|allow <TAB> url <TAB> blocking rule <TAB> exception rule
 //
-// or, with JSON, one object per line:
+// where a backslash, tab or line break in a field is written \\, \t, \n or
+// \r, so that every field reads back as it was; or, with JSON, one object
+// per line (JSON Lines):
 //
 //   {"decision":"block","url":...,"type":...,"page":...,"rule":...,
 //    "exception":...}
@@ -13,6 +15,8 @@
 #define TESSUL_CLI_VERDICT_WRITER_H_
 
 #include <string>
+#include <string_view>
+#include <unordered_map>
 
 #include "cli/request_file.h"
 #include "filter/filter.h"
@@ -21,7 +25,8 @@ namespace tessul {
 namespace cli {
 
 // The engine's answer for one request and the rules that decided it; the
-// rules are the engine's and are only borrowed.
+// rules are the engine's and are only borrowed: the engine must outlive the
+// writer and keep them.
 struct Verdict {
   bool blocked = false;
   const Filter* rule = nullptr;       // the blocking rule that matched
@@ -32,18 +37,24 @@ class VerdictWriter {
  public:
   explicit VerdictWriter(bool json) : json_(json) {}
 
-  // Throws Failure as soon as standard output refuses a write.
+  // Buffers the answer; throws Failure as soon as standard output refuses
+  // a write.
   void write(const Request& request, const Verdict& verdict);
-  // Writes what is still buffered; throws Failure when that fails.
-  void finish();
+  // Writes what is buffered; throws Failure when that fails.
+  void flush();
 
  private:
   void appendTsv(const Request& request, const Verdict& verdict);
   void appendJson(const Request& request, const Verdict& verdict);
-  void flush();
+  void appendJsonRule(const Filter* rule);
+  // The rule as a line of its list (ruleText); empty for none.
+  std::string_view textOf(const Filter* rule);
 
   const bool json_;
   std::string buffer_;
+  // The rules written so far (they live as long as the engine, which
+  // outlives the writer).
+  std::unordered_map<const Filter*, std::string> ruleTexts_;
 };
 
 }  // namespace cli

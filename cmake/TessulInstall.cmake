@@ -1,6 +1,9 @@
 # What `cmake --install` puts under the prefix:
 #
 #   bin/tessul                          the program
+#   share/man/man1/tessul.1             its manual page
+#   share/bash-completion/completions/tessul
+#                                       its bash completion
 #   lib/libtessul.so*                   the C++ library, with its SONAME
 #                                       links; it needs no JVM and no liblog
 #   lib/tessul/jni/libtessul.so         the library that Java loads
@@ -28,6 +31,11 @@ if(TARGET tessul_jni)
 endif()
 if(TARGET tessul_cli)
   install(TARGETS tessul_cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  install(FILES ${PROJECT_SOURCE_DIR}/doc/tessul.1
+    DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  install(FILES ${PROJECT_SOURCE_DIR}/doc/tessul.bash-completion
+    DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions
+    RENAME tessul)
 endif()
 
 # Each header keeps its path below src/, so that the interface includes

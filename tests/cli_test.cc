@@ -5,6 +5,7 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <pty.h>
 #include <regex.h>
 #include <sys/wait.h>
@@ -24,6 +25,7 @@
 
 #include "engine/tessul_client.h"
 #include "filter/filter_parser.h"
+#include "filter/option_keywords.h"
 #include "test_support.h"
 
 namespace tessul {
@@ -428,6 +430,37 @@ TEST_F(CliTest, TypeAndPageDecideWhichRulesApply) {
       "block\t" + adform + "\t||adform.net^\t\n");
 }
 
+// Without --page the party and the page's domain are unknown: rules that
+// depend on them apply as if their condition held, as the help says.
+TEST_F(CliTest, WithoutAPageRulesForThePageApply) {
+  const std::string list = file(
+      "list.txt",
+      "/third-x$third-party\n/first-x$~third-party\n"
+      "/on-news-x$domain=news.test\n/off-news-x$domain=~news.test\n");
+  const struct {
+    std::string page;
+    std::string decisions;  // for third, first, on news, off news
+  } kCases[] = {
+      {"", "block block block block"},
+      {"news.test", "block allow block allow"},
+      {"a.test", "allow block allow block"},
+      {"other.test", "block allow allow block"},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.page);
+    std::vector<std::string> args = {"check", "--list", list};
+    if (!c.page.empty()) args.insert(args.end(), {"--page", c.page});
+    for (const char* path : {"third-x", "first-x", "on-news-x", "off-news-x"}) {
+      args.push_back(std::string("https://a.test/") + path);
+    }
+    std::string decisions;
+    for (const std::string& answer : lines(run(args).out)) {
+      decisions += (decisions.empty() ? "" : " ") + fields(answer)[0];
+    }
+    EXPECT_EQ(decisions, c.decisions);
+  }
+}
+
 // ---------------------------------------------------------------------------
 // User lists.
 
@@ -462,17 +495,79 @@ TEST_F(CliTest, NotesOnTheUsersListsGoToStandardErrorWithTheirLines) {
   EXPECT_EQ(result.err, first + ":1: unrecognised option 'frobnicate'\n" +
                             first + ":3: unrecognised option 'frobnicate'\n" +
                             second + ":2: unrecognised option 'zz'\n" +
-                            second + ":2: unrecognised option 'yy'\n");
+                            second + ":2: unrecognised option 'yy'\n" +
+                            "tessul: warning: list " + second +
+                            " holds no rule\n");
 }
 
-TEST_F(CliTest, FieldsKeepTheirBytesButNeverBreakTheTabSeparatedFormat) {
-  const std::string list = file("list.txt", "/a\"b\\c\n");
-  const Outcome result = run({"check", "--list", list, "https://x.test/a\"b\\c",
-                              "https://x.test/\tx\ny\r"});
+// A list that adds no rule is most likely the wrong file: a warning says
+// so, and the run goes on.
+TEST_F(CliTest, AListThatHoldsNoRuleIsWarnedAbout) {
+  const struct {
+    const char* content;
+    bool warned;
+  } kCases[] = {
+      {"", true},
+      {"! only a comment\n[Adblock Plus 2.0]\n\n", true},
+      {"||a.test^$frobnicate\n", true},  // every rule dropped
+      {"||a.test^\n", false},
+      {"news.test##.ad\n", false},  // a rule, if of no use to requests
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.content);
+    const std::string list = file("list.txt", c.content);
+    const Outcome result = run({"check", "--list", list, "https://b.test/"});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out, "allow\thttps://b.test/\t\t\n");
+    EXPECT_EQ(contains(result.err, "tessul: warning: list " + list +
+                                       " holds no rule\n"),
+              c.warned)
+        << result.err;
+  }
+}
+
+// Reads the escapes of a tab-separated field back.
+std::string unescapeTsv(const std::string& field) {
+  std::string text;
+  for (size_t i = 0; i < field.size(); ++i) {
+    if (field[i] != '\\' || i + 1 == field.size()) {
+      text += field[i];
+      continue;
+    }
+    switch (const char escaped = field[++i]) {
+      case 't': text += '\t'; break;
+      case 'n': text += '\n'; break;
+      case 'r': text += '\r'; break;
+      default: text += escaped;
+    }
+  }
+  return text;
+}
+
+// Every field reads back as it was, whatever bytes it holds; a backslash
+// before a 't' stays apart from an escaped tab.
+TEST_F(CliTest, TabSeparatedFieldsRoundTrip) {
+  const std::string list = file("list.txt", "/a\"b\\c\n/\\t\\\\\n");
+  const std::vector<std::string> urls = {
+      "https://x.test/a\"b\\c", "https://x.test/\tx\ny\r",
+      "https://x.test/\\t\\\\", "https://x.test/\\\tend\\"};
+  std::vector<std::string> args = {"check", "--list", list};
+  args.insert(args.end(), urls.begin(), urls.end());
+  const Outcome result = run(args);
   EXPECT_EQ(result.status, 0);
   EXPECT_EQ(result.out,
-            "block\thttps://x.test/a\"b\\c\t/a\"b\\c\t\n"
-            "allow\thttps://x.test/\\tx\\ny\\r\t\t\n");
+            "block\thttps://x.test/a\"b\\\\c\t/a\"b\\\\c\t\n"
+            "allow\thttps://x.test/\\tx\\ny\\r\t\t\n"
+            "block\thttps://x.test/\\\\t\\\\\\\\\t/\\\\t\\\\\\\\\t\n"
+            "allow\thttps://x.test/\\\\\\tend\\\\\t\t\n");
+  const std::vector<std::string> answers = lines(result.out);
+  ASSERT_EQ(answers.size(), urls.size());
+  for (size_t i = 0; i < urls.size(); ++i) {
+    const std::vector<std::string> answer = fields(answers[i]);
+    ASSERT_EQ(answer.size(), 4u) << answers[i];
+    EXPECT_EQ(unescapeTsv(answer[1]), urls[i]);
+  }
+  EXPECT_EQ(unescapeTsv(fields(answers[2])[2]), "/\\t\\\\");
 }
 
 // ---------------------------------------------------------------------------
@@ -537,13 +632,197 @@ TEST_F(CliTest, RequestFileSyntax) {
   EXPECT_TRUE(contains(result.err, "4 requests, 1 blocked"));
 }
 
+// Lines longer than the reader's buffer are read whole, the last one too
+// without a final line break.
+TEST_F(CliTest, LongRequestLinesAreReadWhole) {
+  const std::string list = file("list.txt", "||a.test^\n/end-of-long\n");
+  const std::string longUrl = "https://b.test/" + std::string(300000, 'x');
+  const std::string input = longUrl + "/end-of-long\tscript\tp.test\n" +
+                            "https://a.test/\n" + longUrl;
+  const Outcome result = run({"check", "--list", list, "--requests", "-"},
+                             input);
+  EXPECT_EQ(result.status, 0);
+  EXPECT_TRUE(result.out == "block\t" + longUrl + "/end-of-long\t/end-of-long\t\n" +
+                                "block\thttps://a.test/\t||a.test^\t\n" +
+                                "allow\t" + longUrl + "\t\t\n")
+      << result.out.size();
+}
+
+// A bad line is reported with its place, and every other line is still
+// answered; the run then fails.
+TEST_F(CliTest, BadRequestLinesAreReportedAndTheOthersAnswered) {
+  const std::string list = file("list.txt", "||a.test^\n");
+  const struct {
+    std::string line;
+    std::string problem;
+  } kCases[] = {
+      {"https://a.test/\tvideo", "unknown request type 'video'"},
+      {"https://a.test/\tscript\tp.test\textra",
+       "more than three tab-separated fields"},
+      {"\tscript", "no URL before the first tab"},
+      {std::string("https://a.test/\0x", 17), "a NUL byte"},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.problem);
+    const std::string input =
+        "https://a.test/1\n" + c.line + "\n# comment\nhttps://b.test/\n";
+    const Outcome result = run({"check", "--list", list, "--requests", "-"},
+                               input);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.out,
+              "block\thttps://a.test/1\t||a.test^\t\n"
+              "allow\thttps://b.test/\t\t\n");
+    const std::vector<std::string> messages = lines(result.err);
+    ASSERT_EQ(messages.size(), 3u) << result.err;
+    EXPECT_EQ(messages[0], "standard input:2: " + c.problem);
+    EXPECT_TRUE(contains(messages[1], "tessul: 2 requests, 1 blocked"));
+    EXPECT_EQ(messages[2],
+              "tessul: 1 line of standard input could not be answered");
+  }
+  // Named by its path, line numbers counting every line.
+  const std::string requests =
+      file("requests.tsv", "\n# x\nhttps://a.test/\timg\nhttps://b.test/\tfoo\n");
+  const Outcome named = run({"check", "--list", list, "--requests", requests});
+  EXPECT_EQ(named.status, 1);
+  EXPECT_TRUE(contains(named.err, requests + ":3: unknown request type 'img'\n" +
+                                      requests +
+                                      ":4: unknown request type 'foo'\n"));
+  EXPECT_TRUE(contains(named.err, "tessul: 2 lines of " + requests));
+}
+
+// check -q prints nothing and answers as grep -q does: 0 when a request is
+// blocked, 1 when none is, 2 on any error (unless a request was blocked).
+TEST_F(CliTest, QuietGivesGrepStatuses) {
+  const std::string list = file("list.txt", "||a.test^\n@@||a.test/ok\n");
+  const struct {
+    std::vector<std::string> args;
+    std::string input;
+    int status;
+    bool errorMessage;
+  } kCases[] = {
+      {{"https://a.test/x"}, "", 0, false},
+      {{"https://b.test/", "https://a.test/x"}, "", 0, false},
+      {{"https://b.test/", "https://a.test/ok"}, "", 1, false},
+      {{"--requests", "-"}, "https://b.test/\nhttps://a.test/\n", 0, false},
+      {{"--requests", "-"}, "https://b.test/\n", 1, false},
+      {{"--requests", "-"}, "", 1, false},
+      {{"--requests", "-"}, "https://b.test/\tvideo\nhttps://c.test/\n", 2,
+       true},
+      // grep -q: a block found first decides; the bad line is never read.
+      {{"--requests", "-"}, "https://a.test/\nhttps://b.test/\tvideo\n", 0,
+       false},
+      {{"--type", "video", "https://a.test/"}, "", 2, true},
+      {{"--requests", path("missing.tsv")}, "", 2, true},
+      {{"--image", path("missing.img"), "https://a.test/"}, "", 2, true},
+      {{"--frobnicate", "https://a.test/"}, "", 2, true},
+  };
+  for (const auto& c : kCases) {
+    std::vector<std::string> args = {"check", "-q", "--list", list};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    SCOPED_TRACE(args.back());
+    const Outcome result = run(args, c.input);
+    EXPECT_EQ(result.status, c.status);
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.err.empty(), !c.errorMessage) << result.err;
+  }
+  // --quiet is -q; without it, the statuses are those of every command.
+  EXPECT_EQ(run({"check", "--quiet", "--list", list, "https://a.test/"}).status,
+            0);
+  EXPECT_EQ(run({"check", "--list", list, "https://b.test/"}).status, 0);
+  EXPECT_EQ(
+      run({"check", "--list", list, "--type", "video", "https://a.test/"})
+          .status,
+      1);
+}
+
+// A program that writes one URL, then waits for its answer, gets it: each
+// answer is written out before the next line is waited for.
+TEST_F(CliTest, EachRequestIsAnsweredBeforeTheNextIsRead) {
+  const std::string list = file("list.txt", "||a.test^\n");
+  int toProgram[2], fromProgram[2];
+  ASSERT_EQ(pipe(toProgram), 0);
+  ASSERT_EQ(pipe(fromProgram), 0);
+  std::vector<std::string> args = {TESSUL_PROGRAM, "check", "--list", list,
+                                   "--requests", "-"};
+  std::vector<char*> argv;
+  for (std::string& arg : args) argv.push_back(arg.data());
+  argv.push_back(nullptr);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    dup2(toProgram[0], STDIN_FILENO);
+    dup2(fromProgram[1], STDOUT_FILENO);
+    const int null = open("/dev/null", O_WRONLY);
+    dup2(null, STDERR_FILENO);
+    close(toProgram[1]);
+    close(fromProgram[0]);
+    execv(TESSUL_PROGRAM, argv.data());
+    _exit(127);
+  }
+  close(toProgram[0]);
+  close(fromProgram[1]);
+  // Reads up to a line break, giving up after a minute (the program would
+  // hang here if it waited for the end of its input).
+  auto readLine = [&]() {
+    std::string line;
+    for (char c = 0; c != '\n';) {
+      pollfd ready = {fromProgram[0], POLLIN, 0};
+      if (poll(&ready, 1, 60000) != 1 || read(fromProgram[0], &c, 1) != 1) {
+        return line + "(no answer)";
+      }
+      line += c;
+    }
+    return line;
+  };
+  const std::pair<std::string, std::string> kExchanges[] = {
+      {"https://a.test/1\n", "block\thttps://a.test/1\t||a.test^\t\n"},
+      {"https://a.test/1\tvideo\n# comment\n\nhttps://b.test/\n",
+       "allow\thttps://b.test/\t\t\n"},
+      {"https://a.test/2\n", "block\thttps://a.test/2\t||a.test^\t\n"},
+  };
+  for (const auto& [request, answer] : kExchanges) {
+    ASSERT_EQ(write(toProgram[1], request.data(), request.size()),
+              static_cast<ssize_t>(request.size()));
+    EXPECT_EQ(readLine(), answer);
+  }
+  close(toProgram[1]);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 1);  // the bad line
+  close(fromProgram[0]);
+}
+
 TEST_F(CliTest, ProgressLineOnATerminal) {
   const std::optional<std::string> screen = runWithTerminal(
       {"check", "--requests", std::string(TESSUL_DATA_DIR) + "/pageloads.tsv"});
   if (!screen) GTEST_SKIP() << "no pseudo-terminal to be had";
-  EXPECT_TRUE(contains(*screen, "\rchecking requests: 0 of 1940"));
+  EXPECT_TRUE(contains(*screen, "\rchecking requests: 0"));
   EXPECT_TRUE(contains(*screen, "1940 requests, "));
   EXPECT_EQ(lines(readFile(path(".stdout"))).size(), 1940u);
+}
+
+// While a large list parses, a line on the terminal names it; notes on
+// the list do not run into that line.
+TEST_F(CliTest, ParsingALargeListShowsALineOnATerminal) {
+  const std::string easylist = testing::readDataFile("easylist.txt");
+  const std::string list =
+      file("large.txt", easylist + easylist + easylist + easylist);
+  const std::string noted = file("noted.txt", "||a.test^$frobnicate\n");
+  const std::optional<std::string> screen = runWithTerminal(
+      {"check", "--list", list, "--list", noted, "https://a.test/"});
+  if (!screen) GTEST_SKIP() << "no pseudo-terminal to be had";
+  EXPECT_TRUE(containsMatch(*screen, "\rparsing " + list +
+                                         " \\([0-9]+ lines\\): [0-9]+\\.[0-9] s"));
+  EXPECT_TRUE(contains(*screen, "\r\033[K" + noted +
+                                    ":1: unrecognised option 'frobnicate'"));
+  EXPECT_EQ(readFile(path(".stdout")), "allow\thttps://a.test/\t\t\n");
+  // -q draws no line (the notes on the list it still writes).
+  const std::string blocks = file("blocks.txt", "||a.test^\n");
+  const std::optional<std::string> quiet = runWithTerminal(
+      {"check", "-q", "--list", list, "--list", blocks, "https://a.test/"});
+  ASSERT_TRUE(quiet.has_value());
+  EXPECT_EQ(quiet->find("parsing "), std::string::npos);
+  EXPECT_EQ(readFile(path(".stdout")), "");
 }
 
 TEST_F(CliTest, StatisticsGoToStandardError) {
@@ -742,6 +1021,58 @@ TEST_F(CliTest, HidePrintsTheSelectorsOfAPage) {
   EXPECT_GT(lines(run({"hide", "--page", "example.org"}).out).size(), 13000u);
 }
 
+// info counts the rules of every kind, each kind with a count of its own
+// here so that a count in the wrong place shows.
+TEST_F(CliTest, InfoCountsTheRulesOfEachKind) {
+  const std::string list = file(
+      "list.txt",
+      "||a.test^\n||b.test^\n@@||ok.test^\n"
+      "banner-ad-x\n@@/exception-path\n@@/exception-other\n"
+      "/ad*\n@@/ok*\n@@/ko*\n@@/no*\n"
+      "ab*c$domain=news.test\n@@ab*c$domain=a.test\n@@ab*c$domain=b.test\n"
+      "ab*d$domain=~news.test\n@@ab*d$domain=~a.test\n@@ab*d$domain=~b.test\n"
+      "@@ab*d$domain=~c.test\n"
+      "news.test##.ad\nnews.test#@#.ad\nexample.com$$script[tag-content=\"x\"]\n"
+      "! a comment, and a rule the engine drops\n||c.test^$frobnicate\n");
+  ASSERT_EQ(run({"compile", "--keep-cosmetic", "--list", list, "-o",
+                 path("kinds.img")})
+                .status,
+            0);
+  const Outcome info = run({"info", path("kinds.img")});
+  EXPECT_EQ(info.status, 0);
+  const std::pair<std::string, int> kCounts[] = {
+      {"rules:", 20},
+      {"  blocking, by host (||host^)", 2},
+      {"  exceptions, by host (@@||host^)", 1},
+      {"  blocking, with a fingerprint", 1},
+      {"  exceptions, with a fingerprint", 2},
+      {"  blocking, without a fingerprint", 1},
+      {"  exceptions, without a fingerprint", 3},
+      {"  blocking, on listed domains (domain=a)", 1},
+      {"  exceptions, on listed domains (domain=a)", 2},
+      {"  blocking, except on domains (domain=~a)", 1},
+      {"  exceptions, except on domains (domain=~a)", 3},
+      {"  element hiding (## and #@#)", 2},
+      {"  HTML filtering ($$)", 1},
+  };
+  // Each line: the kind, spaces, the count.
+  std::map<std::string, std::string> countOf;
+  for (const std::string& line : lines(info.out)) {
+    const size_t last = line.find_last_of(' ');
+    const size_t nameEnd = line.find_last_not_of(' ', last);
+    if (last == std::string::npos || nameEnd == std::string::npos) continue;
+    countOf[line.substr(0, nameEnd + 1)] = line.substr(last + 1);
+  }
+  for (const auto& [kind, count] : kCounts) {
+    EXPECT_EQ(countOf[kind], std::to_string(count)) << kind;
+  }
+  EXPECT_EQ(info.out.rfind("image: " + path("kinds.img") + "\nsize: ", 0), 0u);
+  EXPECT_TRUE(contains(info.out, " bytes\nloads: yes\nrules: "));
+  const Outcome damaged = run({"info", file("damaged.img", "1,2,3")});
+  EXPECT_EQ(damaged.status, 1);
+  EXPECT_TRUE(contains(damaged.out, "\nrules: unknown, the header is damaged\n"));
+}
+
 // Files that are not whole engine images, as a broken download or a wrong
 // path gives them: check refuses to answer and info says why they do not
 // load, naming the check each fails.
@@ -845,18 +1176,6 @@ TEST_F(CliTest, FailuresNameTheProblem) {
       {{"check", "--requests", path("missing.tsv")},
        "",
        "cannot read requests " + path("missing.tsv")},
-      {{"check", "--list", good, "--requests", "-"},
-       "https://a.test/\tscript\nhttps://a.test/\tvideo\n",
-       "standard input:2: unknown request type 'video'"},
-      {{"check", "--list", good, "--requests", "-"},
-       "https://a.test/\tscript\tp.test\textra\n",
-       "standard input:1: more than three tab-separated fields"},
-      {{"check", "--list", good, "--requests", "-"},
-       "\tscript\n",
-       "standard input:1: no URL"},
-      {{"check", "--list", good, "--requests", "-"},
-       std::string("https://a.test/\0x\n", 17),
-       "standard input:1: a NUL byte"},
       {{"compile", "--list", good, "-o", path("no/such/dir.img")},
        "",
        "cannot write image " + path("no/such/dir.img")},
@@ -901,6 +1220,8 @@ TEST_F(CliTest, BadUsageShowsTheUsageLine) {
       {"hide"},
       {"hide", "--page", "a.test", "extra"},
       {"hide", "--page", "a.test", "--css=yes"},
+      {"help", "frobnicate"},
+      {"help", "check", "extra"},
   };
   for (const std::vector<std::string>& args : kCases) {
     SCOPED_TRACE(args.empty() ? "(none)" : args[0]);
@@ -910,10 +1231,12 @@ TEST_F(CliTest, BadUsageShowsTheUsageLine) {
     const std::vector<std::string> message = lines(result.err);
     ASSERT_EQ(message.size(), 2u) << result.err;
     EXPECT_EQ(message[0].rfind("tessul: ", 0), 0u);
-    const std::string usage =
-        "usage: tessul " + (args.empty() || args[0] == "frobnicate"
-                                ? "check|compile|info"
-                                : args[0]);
+    const std::string command =
+        args.empty() || args[0] == "frobnicate" ? "check|compile|info"
+        : args[0] == "help" && args.size() < 3  ? "check|compile|info"
+        : args[0] == "help"                     ? args[1]
+                                                : args[0];
+    const std::string usage = "usage: tessul " + command;
     EXPECT_EQ(message[1].rfind(usage, 0), 0u) << message[1];
   }
 }
@@ -934,6 +1257,8 @@ TEST_F(CliTest, HelpEverywhere) {
   } kCases[] = {
       {{"--help"}, "usage: tessul check|compile|info"},
       {{"help"}, "usage: tessul check|compile|info"},
+      {{"help", "check"}, "usage: tessul check"},
+      {{"help", "info"}, "usage: tessul info"},
       {{"check", "--help"}, "usage: tessul check"},
       {{"check", "https://a.test/", "-h"}, "usage: tessul check"},
       {{"compile", "--help"}, "usage: tessul compile"},
@@ -948,6 +1273,41 @@ TEST_F(CliTest, HelpEverywhere) {
     EXPECT_EQ(result.err, "");
   }
   EXPECT_TRUE(contains(run({"check", "--help"}).out, "object-subrequest"));
+}
+
+// The request types are one table: the program's, which the README and
+// the manual page repeat row for row; the manual page names every option
+// that the help of check names.
+TEST_F(CliTest, DocumentationAgreesWithTheProgram) {
+  const std::string help = run({"check", "--help"}).out;
+  const std::string source = std::string(TESSUL_DATA_DIR) + "/..";
+  const std::string readme = readFile(source + "/README.md");
+  const std::string manual = readFile(source + "/doc/tessul.1");
+  ASSERT_FALSE(readme.empty());
+  ASSERT_FALSE(manual.empty());
+  std::istringstream keywords(requestTypeKeywords());
+  int rows = 0;
+  for (std::string keyword; std::getline(keywords, keyword, ',');) {
+    if (keyword[0] == ' ') keyword.erase(0, 1);
+    SCOPED_TRACE(keyword);
+    const size_t row = help.find("\n  " + keyword + " ");
+    ASSERT_NE(row, std::string::npos);
+    const size_t meaningAt = help.find_first_not_of(' ', row + 3 + keyword.size());
+    const std::string meaning =
+        help.substr(meaningAt, help.find('\n', meaningAt) - meaningAt);
+    EXPECT_FALSE(meaning.empty());
+    EXPECT_TRUE(contains(readme, "| `" + keyword + "` | " + meaning + " |\n"));
+    EXPECT_TRUE(contains(manual, "\n" + keyword + "\t" + meaning + "\n"));
+    ++rows;
+  }
+  EXPECT_EQ(rows, 15);
+  for (const std::string& line : lines(help)) {
+    if (line.rfind("  -", 0) != 0) continue;
+    const std::string option = line.substr(2, line.find_first_of(" ,", 2) - 2);
+    std::string escaped;  // as roff writes it
+    for (char c : option) escaped += c == '-' ? "\\-" : std::string(1, c);
+    EXPECT_TRUE(contains(manual, escaped)) << option;
+  }
 }
 
 }  // namespace

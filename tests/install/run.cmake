@@ -38,6 +38,8 @@ foreach(installed
     lib/cmake/tessul/tessulConfigVersion.cmake
     share/tessul/easylist.txt share/tessul/easyprivacy.txt
     share/tessul/README.md
+    share/man/man1/tessul.1
+    share/bash-completion/completions/tessul
     share/tessul/java/com/velmora/tessul/TessulClient.java)
   if(NOT EXISTS ${prefix}/${installed})
     message(FATAL_ERROR "not installed: ${installed}")
