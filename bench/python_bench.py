@@ -1,6 +1,6 @@
 """check_many's rate against the C++ engine's, measured in one run.
 
-    PYTHONPATH=build/python python3 bench/python_bench.py [--program build/cli/tessul] [--copies 20] [--runs 9]
+    PYTHONPATH=build/python python3 bench/python_bench.py [--program build/cli/tessul] [--copies 20] [--runs 15]
 
 Both sides check the request logs of data/ (pageloads.tsv, peer-dev.tsv),
 repeated --copies times, against the bundled lists. The C++ figure is the
@@ -50,7 +50,7 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--program", default=str(SOURCE_DIR / "build/cli/tessul"))
     parser.add_argument("--copies", type=int, default=20)
-    parser.add_argument("--runs", type=int, default=9)
+    parser.add_argument("--runs", type=int, default=15)
     arguments = parser.parse_args()
 
     lines = log_lines() * arguments.copies
