@@ -114,6 +114,7 @@ TEST(SetRecordTest, WritesAndReadsTheHostRuleExample) {
   EXPECT_EQ(read.patternLen, 4);
   EXPECT_EQ(read.pattern, image.data() + 10);
   EXPECT_EQ(read.anchorHost, image.data() + 14);
+  EXPECT_EQ(read.anchorHostLen, 3) << "known from the record, not measured";
   EXPECT_EQ(read.tagLen, 0);
   EXPECT_EQ(read.domainText, nullptr);
   EXPECT_EQ(setRecord(read), expected);
@@ -158,6 +159,11 @@ TEST(RecordEncodingTest, EmptyTextsAreWrittenAsZeroBytes) {
   ASSERT_EQ(fromSet.Deserialize(set.data(), set.size()), 13u);
   EXPECT_EQ(fromSet.pattern, set.data() + 10);
   EXPECT_EQ(fromSet.patternLen, 0);
+  // The record a filter is read again from decides its host length too.
+  const std::string noHost("0,208,0,0\0\0\0", 12);
+  ASSERT_EQ(fromSet.Deserialize(noHost.data(), noHost.size()), 12u);
+  EXPECT_EQ(fromSet.anchorHost, nullptr);
+  EXPECT_EQ(fromSet.anchorHostLen, -1);
 
   const NoFingerprintDomain emptyDomain("", 0);
   EXPECT_EQ(setRecord(emptyDomain), std::string("0x\0\0", 4));

@@ -25,6 +25,11 @@ int lengthOf(const char* text, int32_t knownLength) {
 
 }  // namespace
 
+// Host sets keep a Filter for each of tens of thousands of host-only rules;
+// a new field should fill a hole rather than add one.
+static_assert(sizeof(void*) != 8 || sizeof(Filter) == 88,
+              "Filter has padding between its fields");
+
 Filter::Filter(const char* pattern, int patternLen, const char* domainText,
                const char* anchorHost, int anchorHostLen, const char* tagText,
                int tagLen)
@@ -35,25 +40,25 @@ Filter::Filter(FilterType type, FilterOption options,
                FilterOption negatedOptions, const char* pattern,
                int patternLen, const char* domainText, const char* anchorHost,
                int anchorHostLen, const char* tagText, int tagLen)
-    : isBorrowed(true),
-      type(type),
+    : type(type),
       options(options),
       negatedOptions(negatedOptions),
-      pattern(pattern),
       patternLen(patternLen),
+      pattern(pattern),
       domainText(domainText),
       tagText(tagText),
-      tagLen(tagLen),
       anchorHost(anchorHost),
-      anchorHostLen(anchorHostLen) {}
+      tagLen(tagLen),
+      anchorHostLen(anchorHostLen),
+      isBorrowed(true) {}
 
 Filter::Filter(const Filter& other)
-    : isBorrowed(other.isBorrowed),
-      type(other.type),
+    : type(other.type),
       options(other.options),
       negatedOptions(other.negatedOptions),
       patternLen(other.patternLen),
-      anchorHostLen(other.anchorHostLen) {
+      anchorHostLen(other.anchorHostLen),
+      isBorrowed(other.isBorrowed) {
   // A copy knows its lengths: the copies that host sets keep compare their
   // anchor hosts on every lookup, and a first match would measure both.
   if (patternLen == -1 && other.pattern != nullptr) {

@@ -189,20 +189,22 @@ class Filter {
   int Serialize(char* buffer) const;
   unsigned int Deserialize(const char* text, unsigned int limit);
 
-  bool isBorrowed = false;
+  // The fields are ordered so that no padding separates them: host sets
+  // hold a Filter for every host-only rule.
   FilterType type = TypeNone;
   FilterOption options = OptNone;
   FilterOption negatedOptions = OptNone;  // options written with a leading ~
+  int32_t patternLen = -1;                // -1: not measured yet
   const char* sourceText = nullptr;       // the whole rule line, if preserved
   const char* pattern = nullptr;          // anchors and @@ removed
-  int32_t patternLen = -1;                // -1: not measured yet
   const char* domainText = nullptr;       // domain= value or ##/$$ prefix
   const char* tagText = nullptr;          // tag= value, not terminated
-  int32_t tagLen = 0;
   const char* anchorHost = nullptr;       // the host after a leading ||
-  int32_t anchorHostLen = -1;             // -1: not measured yet
   HashSet<ContextDomain>* includedDomains = nullptr;
   HashSet<ContextDomain>* excludedDomains = nullptr;
+  int32_t tagLen = 0;
+  int32_t anchorHostLen = -1;  // -1: not measured yet
+  bool isBorrowed = false;
   bool domainsReady = false;
 
  private:

@@ -10,6 +10,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "hashing/item_pool.h"
+
 namespace tessul {
 
 // The hash of a set element. Element types provide hash(); a type with
@@ -24,18 +26,6 @@ uint64_t hashOf(const T& element) {
 struct SectionFault {
   const char* check = nullptr;
   size_t offset = 0;
-};
-
-// One chain node; owns its element.
-template <typename T>
-struct HashItem {
-  HashItem() = default;
-  ~HashItem() { delete element; }
-  HashItem(const HashItem&) = delete;
-  HashItem& operator=(const HashItem&) = delete;
-
-  HashItem* next = nullptr;
-  T* element = nullptr;
 };
 
 // T needs a hash (see hashOf), operator== taking another T, a copy
@@ -80,8 +70,7 @@ class HashSet {
     for (; *link != nullptr; link = &(*link)->next) {
       if (*(*link)->element == item && found(*(*link)->element)) return false;
     }
-    *link = new HashItem<T>;
-    (*link)->element = new T(item);
+    *link = items.make(item);
     ++elementCount;
     while (isCrowded()) Grow();
     return true;
@@ -123,7 +112,7 @@ class HashSet {
       if (*(*link)->element == probe) {
         HashItem<T>* removed = *link;
         *link = removed->next;
-        delete removed;
+        items.release(removed);
         --elementCount;
         return true;
       }
@@ -134,14 +123,7 @@ class HashSet {
   // Destroys every element and the chain array; allowDuplicates stays.
   void Cleanup() {
     if (buckets == nullptr) return;
-    for (uint32_t b = 0; b < bucketCount; ++b) {
-      HashItem<T>* item = buckets[b];
-      while (item != nullptr) {
-        HashItem<T>* next = item->next;
-        delete item;
-        item = next;
-      }
-    }
+    items.clear();
     delete[] buckets;
     buckets = nullptr;
     bucketCount = 0;
@@ -187,6 +169,8 @@ class HashSet {
   uint32_t bucketCount = 0;
   HashItem<T>** buckets = nullptr;  // bucketCount chain heads
   uint32_t elementCount = 0;
+  // Makes and owns the chain nodes and their elements.
+  ItemPool<T> items;
 
  private:
   HashItem<T>*& chainOf(const T& element) const {

@@ -5,7 +5,6 @@
 #define TESSUL_IMAGE_HASH_SET_IMAGE_H_
 
 #include <cstdint>
-#include <memory>
 
 #include "hashing/fast_modulo.h"
 #include "hashing/hash_set.h"
@@ -59,17 +58,21 @@ bool readHashSet(RecordReader& in, HashSet<T>* set,
       if (in.remaining() == 0) return in.fail("a bucket lacks its end");
       if (in.atZeroByte()) break;
       const size_t start = in.position();
-      auto element = std::make_unique<T>();
-      if (!readSetRecord(in, element.get())) return false;
-      const uint64_t hash = hashOf(*element);
+      HashItem<T>* item = set->items.make();
+      T& element = *item->element;
+      if (!readSetRecord(in, &element)) {
+        set->items.release(item);
+        return false;
+      }
+      const uint64_t hash = hashOf(element);
       if (bucketOf(hash) != b) {
+        set->items.release(item);
         return in.failAt(start,
                          "an element lies outside the bucket of its hash");
       }
-      if (visitor != nullptr) visitor->visit(*element, hash);
-      *tail = new HashItem<T>;
-      (*tail)->element = element.release();
-      tail = &(*tail)->next;
+      if (visitor != nullptr) visitor->visit(element, hash);
+      *tail = item;
+      tail = &item->next;
       ++set->elementCount;
     }
     in.skip(1);  // the bucket terminator

@@ -141,10 +141,15 @@ bool readSetRecord(RecordReader& in, Filter* filter) {
   filter->negatedOptions = static_cast<FilterOption>(header[3]);
   if (!in.readBytes(header[0], &filter->pattern)) return false;
   filter->patternLen = static_cast<int32_t>(header[0]);
-  if (!in.readString(&filter->anchorHost) ||
-      !readTagAndDomainText(in, filter)) {
-    return false;
-  }
+  const size_t hostStart = in.position();
+  if (!in.readString(&filter->anchorHost)) return false;
+  // Known now, the host's length spares the hash of every record, and every
+  // lookup that compares it, a strlen.
+  filter->anchorHostLen =
+      filter->anchorHost == nullptr
+          ? -1
+          : static_cast<int32_t>(in.position() - hostStart - 1);
+  if (!readTagAndDomainText(in, filter)) return false;
   // The domain sets are rebuilt from domainText when matching needs them.
   delete filter->includedDomains;
   delete filter->excludedDomains;
