@@ -111,7 +111,9 @@ int runCheck(const CommandLine& line) {
   const std::vector<Request> requests = line.requests
                                             ? readRequestFile(*line.requests)
                                             : requestsFromArguments(line);
-  LoadedEngine engine({line.lists, line.image}, /*preserveRules=*/true);
+  LoadedEngine engine({line.lists, line.image,
+                       line.compatible ? MatchingMode::kCompatible
+                                       : MatchingMode::kExact}, /*preserveRules=*/true);
   VerdictWriter writer(line.json);
   const bool batch = line.requests.has_value();
   const BatchTotals totals =

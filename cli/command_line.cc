@@ -73,6 +73,8 @@ const OptionSpec kOptions[] = {
      [](CommandLine* line, std::string) { line->json = true; }},
     {"--stats", nullptr, kCheckBit, false, false,
      [](CommandLine* line, std::string) { line->stats = true; }},
+    {"--compatible", nullptr, kCheckBit | kCompileBit, false, false,
+     [](CommandLine* line, std::string) { line->compatible = true; }},
     {"--keep-cosmetic", nullptr, kCompileBit, false, false,
      [](CommandLine* line, std::string) { line->keepCosmetic = true; }},
     {"--output", "-o", kCompileBit, true, false,
@@ -246,11 +248,11 @@ std::string usageLine(Command command) {
   switch (command) {
     case Command::kCheck:
       return "usage: tessul check [--list FILE]... [--image FILE] "
-             "[--type TYPE] [--page HOST] [--json] [--stats] "
+             "[--compatible] [--type TYPE] [--page HOST] [--json] [--stats] "
              "(URL... | --requests FILE)";
     case Command::kCompile:
       return "usage: tessul compile [--list FILE]... [--image FILE] "
-             "[--keep-cosmetic] -o IMAGE";
+             "[--compatible] [--keep-cosmetic] -o IMAGE";
     case Command::kInfo: return "usage: tessul info IMAGE";
     case Command::kVersion: return "usage: tessul version | tessul --version";
     case Command::kNone: break;
@@ -273,6 +275,9 @@ and \r.
 
   --list FILE      parse a filter list (repeatable; the lists add up)
   --image FILE     load an engine image first (see tessul compile)
+  --compatible     read the lists as mainstream blockers do (letter case,
+                   party by site, uBlock Origin's options ...); an image
+                   brings its own mode
   --type TYPE      the kind of request of the URL arguments; without it only
                    rules that name no kind apply. One of:
 )" + wrapped(requestTypeKeywords(), 19) +
@@ -300,6 +305,7 @@ element-hiding and HTML rules, which request matching never uses.
 
   --list FILE         parse a filter list (repeatable; the lists add up)
   --image FILE        start from the rules of an engine image
+  --compatible        parse in compatible mode, which the image records
   --keep-cosmetic     keep the element-hiding and HTML rules in the image
   -o, --output IMAGE  the file to write ('-': standard output); a file is
                       replaced only once the whole image is written
@@ -310,8 +316,9 @@ Without --list and --image the bundled EasyList and EasyPrivacy are used.
     case Command::kInfo:
       return usageLine(command) + R"(
 
-Prints the twenty values of an engine image's header by name, the size of
-each of its sections, and whether it loads. Exits with status 1 when the
+Prints the values of an engine image's header by name (a twenty-first,
+matchingMode, in images of compatible mode), its matching mode, the size
+of each of its sections, and whether it loads. Exits with status 1 when the
 image does not load.
 )";
     case Command::kVersion:

@@ -25,6 +25,7 @@ struct CommandLine {
   bool json = false;
   bool stats = false;
   bool keepCosmetic = false;
+  bool compatible = false;              // --compatible
   std::vector<std::string> operands;  // check's URLs, info's IMAGE
 };
 

@@ -110,6 +110,9 @@ ImageReport describeImage(const std::string& name, const std::string& image) {
       appendLine(&out, "  %2d %-32s %10" PRIu32, i + 1,
                  headerValueName(i).c_str(), header[i]);
     }
+    const uint32_t mode = header[kMatchingModeAt];
+    appendLine(&out, "mode: %s",
+               mode == 0 ? "exact" : mode == 1 ? "compatible" : "unknown");
   } else {
     appendLine(&out, "header: damaged");
   }

@@ -1,16 +1,22 @@
 #include "engine/tessul_client.h"
 
+#include <cstring>
 #include <string_view>
 #include <utility>
 
 #include "engine/engine_internals.h"
 #include "engine/rule_stores.h"
 #include "filter/fingerprint.h"
+#include "filter/url_text.h"
 #include "hashing/bloom_filter.h"
 
 namespace tessul {
 
 TessulClient::TessulClient() : internals_(std::make_unique<Internals>()) {}
+
+TessulClient::TessulClient(MatchingMode mode) : TessulClient() {
+  mode_ = mode;
+}
 
 TessulClient::~TessulClient() { clear(); }
 
@@ -37,6 +43,8 @@ void TessulClient::clear() {
     lookups.fingerprinted.reset();
     lookups.unfingerprinted.reset();
     lookups.hostPresence.build(nullptr);
+    lookups.regexRules.clear();
+    lookups.importantRules.clear();
   }
   for (const SideStores& side : kSides) {
     release(this->*side.fingerprintBloom.member);
@@ -101,8 +109,20 @@ bool TessulClient::ruleApplies(Filter& rule, const char* input, int inputLen,
                                const char* contextDomain,
                                BloomFilter* inputBloomFilter,
                                const char* inputHost, int inputHostLen) const {
-  if (!rule.matches(input, inputLen, contextOptions, contextDomain,
-                    inputBloomFilter, inputHost, inputHostLen)) {
+  if (mode_ == MatchingMode::kCompatible) {
+    // The URL as requested goes with the lower-case copy that matches()
+    // made of it; any other input is taken as it is.
+    const char* caseKept = input == internals_->lowerUrl.data() &&
+                                   internals_->caseKeptUrl != nullptr
+                               ? internals_->caseKeptUrl
+                               : input;
+    if (inputHost == nullptr) inputHost = getUrlHost(input, &inputHostLen);
+    if (!rule.matchesCompatibly(input, caseKept, inputLen, contextOptions,
+                                contextDomain, inputHost, inputHostLen)) {
+      return false;
+    }
+  } else if (!rule.matches(input, inputLen, contextOptions, contextDomain,
+                           inputBloomFilter, inputHost, inputHostLen)) {
     return false;
   }
   return rule.tagLen <= 0 ||
@@ -125,6 +145,44 @@ void TessulClient::buildRuleIndexes() {
         ruleStore(RulePlace::kUnfingerprinted, side.side);
     lookups.unfingerprinted.build(this->*unfingerprinted.rules.member,
                                   this->*unfingerprinted.count.member, false);
+    lookups.regexRules.clear();
+    lookups.importantRules.clear();
+    if (mode_ == MatchingMode::kCompatible) collectCompatibleRules(side.side);
+  }
+}
+
+// Regex rules are compiled once here; the parser dropped those that do not
+// compile, and a rule of a damaged image that does not is left out.
+void TessulClient::collectCompatibleRules(RuleSide side) {
+  SideLookups& lookups = internals_->lookupsOf(side);
+  for (const RuleStore& store : kRuleStores) {
+    if (store.keeps.side != side) continue;
+    Filter* const rules = this->*store.rules.member;
+    for (int32_t i = 0; i < this->*store.count.member; ++i) {
+      Filter& rule = rules[i];
+      if (rule.pattern == nullptr || rule.hasUnsupportedOptions()) continue;
+      if ((rule.options & OptImportant) != OptNone) {
+        lookups.importantRules.push_back(&rule);
+      }
+      if ((rule.type & TypeRegex) == TypeNone) continue;
+      SideLookups::RegexRule compiled{&rule, RegexProgram()};
+      const char* refusal = nullptr;
+      if (RegexProgram::compile(rule.pattern,
+                                static_cast<int>(strlen(rule.pattern)),
+                                (rule.options & OptMatchCase) != OptNone,
+                                &compiled.program, &refusal)) {
+        lookups.regexRules.push_back(std::move(compiled));
+      }
+    }
+  }
+  HashSet<Filter>* const hostSet = this->*sideStores(side).hostSet.member;
+  if (hostSet == nullptr) return;
+  for (uint32_t b = 0; b < hostSet->bucketCount; ++b) {
+    for (HashItem<Filter>* item = hostSet->buckets[b]; item; item = item->next) {
+      if ((item->element->options & OptImportant) != OptNone) {
+        lookups.importantRules.push_back(item->element);
+      }
+    }
   }
 }
 
