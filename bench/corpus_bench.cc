@@ -106,6 +106,8 @@ struct Mode {
 
 const Mode kModes[] = {
     {"exact", [] { return std::make_unique<TessulClient>(); }},
+    {"compatible",
+     [] { return std::make_unique<TessulClient>(MatchingMode::kCompatible); }},
 };
 
 template <typename T>
