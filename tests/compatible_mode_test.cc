@@ -208,8 +208,14 @@ TEST(CompatibleModeTest, ImagesRecordTheMode) {
   for (const testing::Request& r : testing::readRequests("peer-dev.tsv")) {
     const FilterOption type = *requestTypeOption(r.type);
     const char* page = r.pageHost.empty() ? nullptr : r.pageHost.c_str();
-    ASSERT_EQ(loaded.matches(r.url.c_str(), type, page),
-              compatible.matches(r.url.c_str(), type, page))
+    const bool blocked = compatible.matches(r.url.c_str(), type, page);
+    ASSERT_EQ(loaded.matches(r.url.c_str(), type, page), blocked) << r.url;
+    // Every store searched gives the same decision.
+    Filter* rule = nullptr;
+    Filter* exception = nullptr;
+    ASSERT_EQ(loaded.findMatchingFilters(r.url.c_str(), type, page, &rule,
+                                         &exception),
+              blocked)
         << r.url;
   }
   int again = 0;

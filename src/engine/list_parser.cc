@@ -5,9 +5,12 @@
 // also makes the notes on the list's lines.
 
 #include <cstring>
+#include <functional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <unordered_set>
+#include <vector>
 
 #include "engine/engine_internals.h"
 #include "engine/rule_stores.h"
@@ -19,30 +22,45 @@
 
 namespace tessul {
 
-// The rules that $badfilter rules of a list cancel (compatible mode): each
-// as the text of its fields, the badfilter rule's own without the option.
+// The rules that the $badfilter rules of a list cancel (compatible mode),
+// each as the text of its fields (the badfilter rule's own, without the
+// option), and the lines of the list that hold them.
 class CancelledRules {
  public:
-  // Collects the badfilter rules of the list, when its text names any.
+  // Collects the badfilter rules: only lines that name the option are
+  // parsed.
   CancelledRules(const char* input, MatchingMode mode) {
-    if (mode != MatchingMode::kCompatible ||
-        strstr(input, "badfilter") == nullptr) {
-      return;
-    }
+    if (mode != MatchingMode::kCompatible) return;
+    static constexpr std::string_view kOption = "badfilter";
     forEachLine(input, [&](const char* start, const char* end) {
+      if (std::string_view(start, end - start).find(kOption) ==
+          std::string_view::npos) {
+        return;
+      }
       Filter rule;
       parseFilter(start, end, &rule, nullptr, nullptr, nullptr, nullptr,
                   nullptr, false, nullptr, mode);
       if ((rule.options & OptBadFilter) == OptNone) return;
       rule.options = rule.options & ~OptBadFilter;
       keys_.insert(keyOf(rule));
+      patterns_.insert(rule.pattern == nullptr ? "" : rule.pattern);
     });
   }
 
-  bool any() const { return !keys_.empty(); }
-  bool cancels(const Filter& rule) const {
-    return !keys_.empty() && keys_.count(keyOf(rule)) > 0;
+  // The counting pass tells each rule with its line (from 1, ascending);
+  // true when a badfilter rule cancels it.
+  bool cancels(const Filter& rule, int line) {
+    // Most rules are told apart by their pattern, without a key made.
+    if (keys_.empty() || rule.pattern == nullptr ||
+        patterns_.find(std::string_view(rule.pattern)) == patterns_.end() ||
+        keys_.count(keyOf(rule)) == 0) {
+      return false;
+    }
+    lines_.push_back(line);
+    return true;
   }
+  // The lines that cancels() found, ascending.
+  const std::vector<int>& lines() const { return lines_; }
 
  private:
   static std::string keyOf(const Filter& rule) {
@@ -59,6 +77,8 @@ class CancelledRules {
   }
 
   std::unordered_set<std::string> keys_;
+  std::set<std::string, std::less<>> patterns_;  // of the keys
+  std::vector<int> lines_;
 };
 
 namespace {
@@ -109,6 +129,7 @@ class ListNotes final : public RuleNotes {
   explicit ListNotes(const NoteSink& sink) : sink_(sink) {}
 
   void startLine() { ++line_; }
+  int line() const { return line_; }
 
   void unknownOption(std::string_view option) override {
     if (!sink_) {
@@ -132,7 +153,7 @@ class ListNotes final : public RuleNotes {
 // The counting pass: no stores are given, so nothing is filed. It makes the
 // list's notes, each once, before the engine changes.
 Tally countRules(const char* input, const NoteSink& sink, MatchingMode mode,
-                 const CancelledRules& cancelled) {
+                 CancelledRules* cancelled) {
   Tally tally;
   ListNotes notes(sink);
   forEachLine(input, [&](const char* start, const char* end) {
@@ -141,7 +162,7 @@ Tally countRules(const char* input, const NoteSink& sink, MatchingMode mode,
     const RuleClass kind = parseFilter(start, end, &rule, nullptr, nullptr,
                                        nullptr, nullptr, nullptr, false,
                                        &notes, mode);
-    if (cancelled.cancels(rule)) return;
+    if (cancelled->cancels(rule, notes.line())) return;
     const int store = ruleStoreOf(kind);
     if (store >= 0) {
       ++tally.rules[store];
@@ -212,8 +233,8 @@ bool hashSetHoldsFilterDomains(const HashSet<NoFingerprintDomain>& set,
 bool TessulClient::parse(const char* input, bool preserveRules) {
   // The notes come first: a sink that throws leaves the engine's rules as
   // they were.
-  const CancelledRules cancelled(input, mode_);
-  const Tally tally = countRules(input, internals_->noteSink, mode_, cancelled);
+  CancelledRules cancelled(input, mode_);
+  const Tally tally = countRules(input, internals_->noteSink, mode_, &cancelled);
   createMissingStores(*this);
   int fill[kRuleStoreCount];
   growRuleArrays(*this, tally, fill);
@@ -236,13 +257,15 @@ void TessulClient::fileRules(const char* input, bool preserveRules, int* fill,
   const SideStores& exception = sideStores(RuleSide::kException);
   HashSet<CosmeticFilter> selectors;
   selectors.Init(1000);
+  // The parser files as it parses, so cancelled rules are skipped by line.
+  const std::vector<int>& skipped = cancelled.lines();
+  size_t nextSkipped = 0;
+  int line = 0;
   forEachLine(input, [&](const char* start, const char* end) {
-    if (cancelled.any()) {
-      // The parser files as it parses, so a cancelled rule is found first.
-      Filter probe;
-      parseFilter(start, end, &probe, nullptr, nullptr, nullptr, nullptr,
-                  nullptr, false, nullptr, mode_);
-      if (cancelled.cancels(probe)) return;
+    ++line;
+    if (nextSkipped < skipped.size() && skipped[nextSkipped] == line) {
+      ++nextSkipped;
+      return;
     }
     Filter rule;
     const RuleClass kind = parseFilter(

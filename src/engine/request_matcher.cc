@@ -414,9 +414,21 @@ bool TessulClient::findMatchingFilters(const char* input,
   *matchedExceptionFilter = nullptr;
   const Request request = makeRequest(input, static_cast<int>(strlen(input)),
                                       contextOptions, contextDomain);
-  return searchEveryStore<RuleSide::kBlock>(request, matchedFilter) &&
-         !searchEveryStore<RuleSide::kException>(request,
-                                                 matchedExceptionFilter);
+  if (!searchEveryStore<RuleSide::kBlock>(request, matchedFilter)) return false;
+  if (mode_ == MatchingMode::kCompatible &&
+      ((*matchedFilter)->options & OptImportant) != OptNone) {
+    return true;
+  }
+  if (!searchEveryStore<RuleSide::kException>(request,
+                                              matchedExceptionFilter)) {
+    return true;
+  }
+  if (mode_ != MatchingMode::kCompatible) return false;
+  Filter* important = findImportantRule(request);
+  if (important == nullptr) return false;
+  *matchedFilter = important;
+  *matchedExceptionFilter = nullptr;
+  return true;
 }
 
 }  // namespace tessul
