@@ -98,13 +98,6 @@ bool matchesRest(const char* next, const char* patternEnd, const char* input,
   return true;
 }
 
-// A request without a page comes from no domain that a rule names.
-bool domainsAllow(Filter& rule, const char* contextDomain) {
-  if (rule.domainText == nullptr) return true;
-  if (contextDomain == nullptr) return rule.getDomainCount(false) == 0;
-  return rule.contextDomainMatchesFilter(contextDomain);
-}
-
 }  // namespace
 
 bool Filter::matchesPatternCompatibly(const char* input, int inputLen,
@@ -141,9 +134,11 @@ bool Filter::matchesPatternCompatibly(const char* input, int inputLen,
   return false;
 }
 
-bool Filter::matchesOptionsCompatibly(FilterOption contextOptions,
-                                      const char* contextDomain) {
-  return matchesOptionBits(contextOptions) && domainsAllow(*this, contextDomain);
+// A request without a page comes from no domain that a rule names.
+bool Filter::matchesDomainsCompatibly(const char* contextDomain) {
+  if (domainText == nullptr) return true;
+  if (contextDomain == nullptr) return getDomainCount(false) == 0;
+  return contextDomainMatchesFilter(contextDomain);
 }
 
 bool Filter::matchesCompatibly(const char* input, const char* caseKeptInput,
@@ -158,7 +153,7 @@ bool Filter::matchesCompatibly(const char* input, const char* caseKeptInput,
          matchesPatternCompatibly(text, inputLen,
                                   static_cast<int>(inputHost - input),
                                   inputHostLen) &&
-         domainsAllow(*this, contextDomain);
+         matchesDomainsCompatibly(contextDomain);
 }
 
 }  // namespace tessul

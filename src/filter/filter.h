@@ -215,9 +215,11 @@ class Filter {
                          int inputLen, FilterOption contextOptions,
                          const char* contextDomain, const char* inputHost,
                          int inputHostLen);
-  // The options and the domain list alone, as matchesCompatibly tests them.
-  bool matchesOptionsCompatibly(FilterOption contextOptions,
-                                const char* contextDomain);
+  // The two tests of matchesCompatibly besides the pattern, for the regex
+  // rules, whose pattern the engine tests: the option bits (cheap, first)
+  // and the domain list.
+  bool matchesOptionBits(FilterOption contextOptions) const;
+  bool matchesDomainsCompatibly(const char* contextDomain);
   bool containsDomain(const char* domain, unsigned int domainLen,
                       bool excluded) const;
 
@@ -245,9 +247,8 @@ class Filter {
   bool domainsReady = false;
 
  private:
-  // The parts of matches(): option bits and party, the pattern, and the
-  // domain list.
-  bool matchesOptionBits(FilterOption contextOptions) const;
+  // The parts of matches() besides the option bits and party: the pattern,
+  // and the domain list.
   bool matchesPattern(const char* input, int inputLen,
                       BloomFilter* inputBloomFilter, const char* inputHost,
                       int inputHostLen);
