@@ -60,6 +60,8 @@ const Case kCases[] = {
      "https://a.test/PageTracker.js", OptScript, "a.test", true, false},
     {"domains ignore case", "/ads.js$domain=Example.COM",
      "https://a.test/ads.js", OptScript, "WWW.example.com", true, false},
+    {"hosts ignore case", "||Ads.Example^", "https://ADS.example/x",
+     OptScript, "a.test", true, false},
     // The || host.
     {"'*' inside the host", "||yandex.*/count/",
      "https://yabs.yandex.kz/count/1", OptImage, "a.test", true, false},
@@ -76,6 +78,10 @@ const Case kCases[] = {
      "http://r.i.ua", OptImage, "a.test", true, false},
     {"'^' is no letter", "|http://r.i.ua^", "http://r.i.uab/", OptImage,
      "a.test", false, false},
+    {"'*' before an end anchor", "/ads/*.js|", "https://x.test/ads/a/b.js",
+     OptScript, "a.test", true, false},
+    {"an end anchor holds", "/ads/*.js|", "https://x.test/ads/a/b.js?x",
+     OptScript, "a.test", false, false},
     // Rules of options alone.
     {"options alone", "$ping,third-party", "https://x.test/p", OptPing,
      "a.test", true, false},

@@ -6,8 +6,6 @@
 #include <cstring>
 
 #include "filter/filter.h"
-#include "hashing/hash_set.h"
-#include "hashing/set_elements.h"
 
 namespace tessul {
 
