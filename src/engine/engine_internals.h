@@ -59,6 +59,7 @@ struct SideLookups {
   struct RegexRule {
     Filter* rule;
     RegexProgram program;
+    bool includedDomainsOnly;  // kept in the side's included-domain array
   };
 
   RuleIndex fingerprinted{kFingerprintSize};

@@ -200,10 +200,20 @@ TessulClient::Request TessulClient::makeRequest(const char* input,
   return request;
 }
 
+// Rules of included domains alone can apply only when the page's domain is
+// in their array's domain set, which one lookup tells for all of them.
 bool TessulClient::hasMatchingRegexRule(RuleSide side, const Request& request,
                                         Filter** matchedFilter) {
+  const RuleStore& includeDomain =
+      side == RuleSide::kBlock
+          ? ruleStore(RulePlace::kIncludeDomain, RuleSide::kBlock)
+          : ruleStore(RulePlace::kIncludeDomain, RuleSide::kException);
+  const bool pageListed = !isNoFingerprintDomainHashSetMiss(
+      this->*includeDomain.domains.set.member, request.contextDomain,
+      request.contextLen);
   for (SideLookups::RegexRule& entry :
        internals_->lookupsOf(side).regexRules) {
+    if (entry.includedDomainsOnly && !pageListed) continue;
     Filter& rule = *entry.rule;
     const char* text = (rule.options & OptMatchCase) != OptNone
                            ? internals_->caseKeptUrl

@@ -165,7 +165,9 @@ void TessulClient::collectCompatibleRules(RuleSide side) {
         lookups.importantRules.push_back(&rule);
       }
       if ((rule.type & TypeRegex) == TypeNone) continue;
-      SideLookups::RegexRule compiled{&rule, RegexProgram()};
+      SideLookups::RegexRule compiled{
+          &rule, RegexProgram(),
+          store.keeps.place == RulePlace::kIncludeDomain};
       const char* refusal = nullptr;
       if (RegexProgram::compile(rule.pattern,
                                 static_cast<int>(strlen(rule.pattern)),
