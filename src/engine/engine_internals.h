@@ -66,6 +66,12 @@ struct SideLookups {
   RuleIndex unfingerprinted{4};
   HostPresence hostPresence;
   std::vector<RegexRule> regexRules;
+  // An index of regexRules by the literal each one requires (stood in for
+  // by borrowed rules whose pattern is that literal), so that a request
+  // searches only the programs whose literal its URL may hold.
+  std::vector<std::string> requiredLiterals;
+  std::vector<Filter> literalRules;
+  RuleIndex regexIndex{4};
   std::vector<Filter*> importantRules;
 };
 

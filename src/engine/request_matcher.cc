@@ -211,8 +211,12 @@ bool TessulClient::hasMatchingRegexRule(RuleSide side, const Request& request,
   const bool pageListed = !isNoFingerprintDomainHashSetMiss(
       this->*includeDomain.domains.set.member, request.contextDomain,
       request.contextLen);
-  for (SideLookups::RegexRule& entry :
-       internals_->lookupsOf(side).regexRules) {
+  SideLookups& lookups = internals_->lookupsOf(side);
+  std::vector<int>& candidates = internals_->candidates;
+  lookups.regexIndex.findCandidates(request.input, request.inputLen,
+                                    &candidates);
+  for (int position : candidates) {
+    SideLookups::RegexRule& entry = lookups.regexRules[position];
     if (entry.includedDomainsOnly && !pageListed) continue;
     Filter& rule = *entry.rule;
     const char* text = (rule.options & OptMatchCase) != OptNone

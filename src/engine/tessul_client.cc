@@ -146,10 +146,39 @@ void TessulClient::buildRuleIndexes() {
     lookups.unfingerprinted.build(this->*unfingerprinted.rules.member,
                                   this->*unfingerprinted.count.member, false);
     lookups.regexRules.clear();
+    lookups.requiredLiterals.clear();
+    lookups.literalRules.clear();
+    lookups.regexIndex.reset();
     lookups.importantRules.clear();
     if (mode_ == MatchingMode::kCompatible) collectCompatibleRules(side.side);
   }
 }
+
+namespace {
+
+// Keys the regex rules by the literal each requires, in lower case unless it
+// matches case; a $match-case literal would never be found in the lower-case
+// URL, so such rules get no key and are searched for every URL.
+void indexRegexRules(SideLookups* lookups) {
+  const size_t count = lookups->regexRules.size();
+  lookups->requiredLiterals.reserve(count);
+  lookups->literalRules.reserve(count);
+  for (const SideLookups::RegexRule& entry : lookups->regexRules) {
+    int length = 0;
+    const char* literal = entry.program.requiredLiteral(&length);
+    const bool matchCase = (entry.rule->options & OptMatchCase) != OptNone;
+    lookups->requiredLiterals.emplace_back(literal, matchCase ? 0 : length);
+  }
+  for (const std::string& literal : lookups->requiredLiterals) {
+    lookups->literalRules.emplace_back(literal.c_str(),
+                                       static_cast<int>(literal.size()),
+                                       nullptr, nullptr, 0, nullptr, 0);
+  }
+  lookups->regexIndex.build(lookups->literalRules.data(),
+                            static_cast<int>(count), false);
+}
+
+}  // namespace
 
 // Regex rules are compiled once here; the parser dropped those that do not
 // compile, and a rule of a damaged image that does not is left out.
@@ -177,6 +206,7 @@ void TessulClient::collectCompatibleRules(RuleSide side) {
       }
     }
   }
+  indexRegexRules(&lookups);
   HashSet<Filter>* const hostSet = this->*sideStores(side).hostSet.member;
   if (hostSet == nullptr) return;
   for (uint32_t b = 0; b < hostSet->bucketCount; ++b) {
