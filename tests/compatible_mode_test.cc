@@ -120,6 +120,8 @@ const Case kCases[] = {
      false},
     {"a rule that does not block stays dropped", "||t.test^$redirect-rule=x",
      "https://t.test/x", OptScript, "a.test", false, false},
+    {"a negated unknown option drops the rule (exact mode keeps it)", "||t.test^$~frobnicate",
+     "https://t.test/x", OptScript, "a.test", false, true},
     // important and badfilter.
     {"important outlives exceptions", "||imp.test^$important\n@@||imp.test^",
      "https://imp.test/x", OptScript, "a.test", true, false},

@@ -79,6 +79,9 @@ void Filter::parseOption(const char* text, int length, RuleNotes* notes,
     *target |= bit;
     return;
   }
+  // Exact mode records a negated unknown option among the negated ones,
+  // where it drops nothing; compatible mode drops the rule either way.
+  if (mode == MatchingMode::kCompatible) target = &options;
   *target |= OptUnknown;
   if (notes != nullptr) notes->unknownOption(std::string_view(text, length));
 }
