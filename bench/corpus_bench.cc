@@ -112,6 +112,8 @@ struct Mode {
 
 const Mode kModes[] = {
     {"exact", [] { return std::make_unique<TessulClient>(); }},
+    {"compatible",
+     [] { return std::make_unique<TessulClient>(MatchingMode::kCompatible); }},
 };
 
 template <typename T>

@@ -186,7 +186,8 @@ int runCheck(const CommandLine& line) {
     arguments = requestsFromArguments(line);
   }
   // Under -q nothing is shown, not even while the lists parse.
-  LoadedEngine engine({line.lists, line.image, /*showParsing=*/!line.quiet},
+  LoadedEngine engine({line.lists, line.image, /*showParsing=*/!line.quiet,
+                       line.mode()},
                       /*preserveRules=*/true);
   Checker answers(engine.client(), line);
   int status = 0;

@@ -64,6 +64,8 @@ const OptionSpec kOptions[] = {
      [](CommandLine* line, std::string) { line->quiet = true; }},
     {"--stats", nullptr, kCheckBit, false, false,
      [](CommandLine* line, std::string) { line->stats = true; }},
+    {"--compatible", nullptr, kCheckBit | kCompileBit, false, false,
+     [](CommandLine* line, std::string) { line->compatible = true; }},
     {"--keep-cosmetic", nullptr, kCompileBit, false, false,
      [](CommandLine* line, std::string) { line->keepCosmetic = true; }},
     {"--output", "-o", kCompileBit, true, false,
@@ -231,11 +233,11 @@ std::string usageLine(Command command) {
   switch (command) {
     case Command::kCheck:
       return "usage: tessul check [--list FILE]... [--image FILE] "
-             "[--type TYPE] [--page HOST] [--json] [-q] [--stats] "
+             "[--compatible] [--type TYPE] [--page HOST] [--json] [-q] [--stats] "
              "(URL... | --requests FILE)";
     case Command::kCompile:
       return "usage: tessul compile [--list FILE]... [--image FILE] "
-             "[--keep-cosmetic] -o IMAGE";
+             "[--compatible] [--keep-cosmetic] -o IMAGE";
     case Command::kInfo: return "usage: tessul info IMAGE";
     case Command::kVersion: return "usage: tessul version | tessul --version";
     case Command::kHide:
@@ -261,6 +263,9 @@ rule applies. A backslash, tab or line break inside a field is written as
 
   --list FILE      parse a filter list (repeatable; the lists add up)
   --image FILE     load an engine image first (see tessul compile)
+  --compatible     read the lists as mainstream blockers do (letter case,
+                   party by site, uBlock Origin's options ...); an image
+                   brings its own mode
   --type TYPE      the request type of the URL arguments (below); without
                    it only rules that name no type apply
   --page HOST      the host of the page making the requests, which decides
@@ -309,6 +314,7 @@ element-hiding and HTML rules, which request matching never uses.
 
   --list FILE         parse a filter list (repeatable; the lists add up)
   --image FILE        start from the rules of an engine image
+  --compatible        parse in compatible mode, which the image records
   --keep-cosmetic     keep the element-hiding and HTML rules in the image
   -o, --output IMAGE  the file to write ('-': standard output); a file is
                       replaced only once the whole image is written
@@ -320,9 +326,11 @@ Without --list and --image the bundled EasyList and EasyPrivacy are used.
       return usageLine(command) + R"(
 
 Describes an engine image: its size, whether it loads (and if not, why:
-the check of the loader that it fails), how many rules it holds in all and
-of each kind, then the twenty values of its header by name and the size of
-each of its sections. Exits with status 1 when the image does not load.
+the check of the loader that it fails), its matching mode (exact or
+compatible), how many rules it holds in all and of each kind, then the
+values of its header by name (a twenty-first, matchingMode, in images of
+compatible mode) and the size of each of its sections. Exits with status 1
+when the image does not load.
 )";
     case Command::kVersion:
       return usageLine(command) + R"(

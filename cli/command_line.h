@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "filter/filter.h"
+
 namespace tessul {
 namespace cli {
 
@@ -28,6 +30,10 @@ struct CommandLine {
   bool keepCosmetic = false;
   bool specific = false;  // hide --specific
   bool css = false;       // hide --css
+  bool compatible = false;              // --compatible
+  MatchingMode mode() const {
+    return compatible ? MatchingMode::kCompatible : MatchingMode::kExact;
+  }
   std::vector<std::string> operands;  // check's URLs, info's IMAGE
 };
 

@@ -11,7 +11,9 @@ namespace tessul {
 namespace cli {
 
 int runCompile(const CommandLine& line) {
-  LoadedEngine engine({line.lists, line.image}, /*preserveRules=*/false);
+  LoadedEngine engine({line.lists, line.image, /*showParsing=*/true,
+                       line.mode()},
+                      /*preserveRules=*/false);
   // The Java bridge leaves out the element-hiding and HTML rules, which
   // request matching never reads; by default the image is the same.
   const bool omitCosmetic = !line.keepCosmetic;

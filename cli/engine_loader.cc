@@ -62,7 +62,8 @@ std::vector<std::string> bundledListPaths() {
   return paths;
 }
 
-LoadedEngine::LoadedEngine(const EngineSources& sources, bool preserveRules) {
+LoadedEngine::LoadedEngine(const EngineSources& sources, bool preserveRules)
+    : client_(sources.mode) {
   if (sources.image) loadImage(*sources.image);
   const bool bundled = sources.lists.empty() && !sources.image;
   for (const std::string& path : bundled ? bundledListPaths() : sources.lists) {

@@ -16,6 +16,8 @@ struct EngineSources {
   std::vector<std::string> lists;    // parsed in this order
   std::optional<std::string> image;  // loaded before the lists
   bool showParsing = true;  // the line on a terminal while a list parses
+  // The mode lists are parsed in; an image brings its own.
+  MatchingMode mode = MatchingMode::kExact;
 };
 
 // An engine together with the image bytes its loaded rules point into.

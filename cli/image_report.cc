@@ -162,12 +162,14 @@ ImageReport describeImage(const std::string& name, const std::string& image) {
   } else {
     appendLine(&out, "loads: no: %s", report.failure.c_str());
   }
-  // What an image says about how it matches belongs here, beside whether
-  // it loads, once images carry such a value.
-
   uint32_t header[kMaxHeaderValueCount] = {};
   SectionWalker walker(image);
   const int headerValues = walker.readHeader(header);
+  if (headerValues >= 0) {
+    const uint32_t mode = header[kMatchingModeAt];
+    appendLine(&out, "mode: %s",
+               mode == 0 ? "exact" : mode == 1 ? "compatible" : "unknown");
+  }
   if (headerValues < 0) {
     appendLine(&out, "rules: unknown, the header is damaged");
   } else {

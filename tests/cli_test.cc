@@ -1067,7 +1067,7 @@ TEST_F(CliTest, InfoCountsTheRulesOfEachKind) {
     EXPECT_EQ(countOf[kind], std::to_string(count)) << kind;
   }
   EXPECT_EQ(info.out.rfind("image: " + path("kinds.img") + "\nsize: ", 0), 0u);
-  EXPECT_TRUE(contains(info.out, " bytes\nloads: yes\nrules: "));
+  EXPECT_TRUE(contains(info.out, " bytes\nloads: yes\nmode: exact\nrules: "));
   const Outcome damaged = run({"info", file("damaged.img", "1,2,3")});
   EXPECT_EQ(damaged.status, 1);
   EXPECT_TRUE(contains(damaged.out, "\nrules: unknown, the header is damaged\n"));

@@ -7,6 +7,7 @@
 #define TESSUL_ENGINE_ENGINE_INTERNALS_H_
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "engine/element_hiding.h"
@@ -14,6 +15,7 @@
 #include "engine/tessul_client.h"
 #include "filter/filter.h"
 #include "filter/fingerprint.h"
+#include "filter/regex_program.h"
 #include "filter/rule_class.h"
 #include "hashing/hash_set.h"
 #include "hashing/presence_bits.h"
@@ -52,14 +54,39 @@ struct HostPresence {
 // What one side's matching derives from its stores: indexes of its large
 // rule arrays, by fingerprint and, for the rules without fingerprint, by a
 // literal run of four bytes; and the presence bits of its host set.
+//
+// In compatible mode also the side's regex rules, compiled, and on the
+// blocking side its important rules (from every array and the host set).
 struct SideLookups {
+  struct RegexRule {
+    Filter* rule;
+    RegexProgram program;
+    bool includedDomainsOnly;  // kept in the side's included-domain array
+  };
+
   RuleIndex fingerprinted{kFingerprintSize};
   RuleIndex unfingerprinted{4};
   HostPresence hostPresence;
+  std::vector<RegexRule> regexRules;
+  // An index of regexRules by the literal each one requires (stood in for
+  // by borrowed rules whose pattern is that literal), so that a request
+  // searches only the programs whose literal its URL may hold.
+  std::vector<std::string> requiredLiterals;
+  std::vector<Filter> literalRules;
+  RuleIndex regexIndex{4};
+  std::vector<Filter*> importantRules;
 };
 
 struct TessulClient::Internals {
   Internals() { candidates.reserve(256); }
+
+  // Compatible mode's copies of a request's URL and page host in lower
+  // case, and the URL as requested, for the rules that match case. The
+  // copies keep their capacity, so that matching allocates only for a URL
+  // longer than any before.
+  std::string lowerUrl;
+  std::string lowerContext;
+  const char* caseKeptUrl = nullptr;
 
   SideLookups& lookupsOf(RuleSide side) {
     return sides[static_cast<int>(side)];

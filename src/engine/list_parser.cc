@@ -4,8 +4,13 @@
 // which parseFilter returns), through the store table. The counting pass
 // also makes the notes on the list's lines.
 
+#include <cstring>
+#include <functional>
+#include <set>
 #include <string>
 #include <string_view>
+#include <unordered_set>
+#include <vector>
 
 #include "engine/engine_internals.h"
 #include "engine/rule_stores.h"
@@ -16,6 +21,65 @@
 #include "filter/unknown_options.h"
 
 namespace tessul {
+
+// The rules that the $badfilter rules of a list cancel (compatible mode),
+// each as the text of its fields (the badfilter rule's own, without the
+// option), and the lines of the list that hold them.
+class CancelledRules {
+ public:
+  // Collects the badfilter rules: only lines that name the option are
+  // parsed.
+  CancelledRules(const char* input, MatchingMode mode) {
+    if (mode != MatchingMode::kCompatible) return;
+    static constexpr std::string_view kOption = "badfilter";
+    forEachLine(input, [&](const char* start, const char* end) {
+      if (std::string_view(start, end - start).find(kOption) ==
+          std::string_view::npos) {
+        return;
+      }
+      Filter rule;
+      parseFilter(start, end, &rule, nullptr, nullptr, nullptr, nullptr,
+                  nullptr, false, nullptr, mode);
+      if ((rule.options & OptBadFilter) == OptNone) return;
+      rule.options = rule.options & ~OptBadFilter;
+      keys_.insert(keyOf(rule));
+      patterns_.insert(rule.pattern == nullptr ? "" : rule.pattern);
+    });
+  }
+
+  // The counting pass tells each rule with its line (from 1, ascending);
+  // true when a badfilter rule cancels it.
+  bool cancels(const Filter& rule, int line) {
+    // Most rules are told apart by their pattern, without a key made.
+    if (keys_.empty() || rule.pattern == nullptr ||
+        patterns_.find(std::string_view(rule.pattern)) == patterns_.end() ||
+        keys_.count(keyOf(rule)) == 0) {
+      return false;
+    }
+    lines_.push_back(line);
+    return true;
+  }
+  // The lines that cancels() found, ascending.
+  const std::vector<int>& lines() const { return lines_; }
+
+ private:
+  static std::string keyOf(const Filter& rule) {
+    auto text = [](const char* t) { return t == nullptr ? "" : t; };
+    std::string key = std::to_string(rule.type) + ',' +
+                      std::to_string(rule.options) + ',' +
+                      std::to_string(rule.negatedOptions) + ',';
+    key += text(rule.pattern);
+    key += '\0';
+    key += text(rule.domainText);
+    key += '\0';
+    if (rule.tagText != nullptr) key.append(rule.tagText, rule.tagLen);
+    return key;
+  }
+
+  std::unordered_set<std::string> keys_;
+  std::set<std::string, std::less<>> patterns_;  // of the keys
+  std::vector<int> lines_;
+};
 
 namespace {
 
@@ -65,6 +129,7 @@ class ListNotes final : public RuleNotes {
   explicit ListNotes(const NoteSink& sink) : sink_(sink) {}
 
   void startLine() { ++line_; }
+  int line() const { return line_; }
 
   void unknownOption(std::string_view option) override {
     if (!sink_) {
@@ -74,6 +139,12 @@ class ListNotes final : public RuleNotes {
     sink_(line_, "unrecognised option '" + std::string(option) + "'");
   }
 
+  // Told to the sink alone: exact mode never compiles regex rules, and the
+  // report on standard output stays as it was.
+  void refusedRegex(std::string_view reason) override {
+    if (sink_) sink_(line_, "regex rule dropped: " + std::string(reason));
+  }
+
  private:
   const NoteSink& sink_;
   int line_ = 0;  // of the line being parsed, from 1
@@ -81,7 +152,8 @@ class ListNotes final : public RuleNotes {
 
 // The counting pass: no stores are given, so nothing is filed. It makes the
 // list's notes, each once, before the engine changes.
-Tally countRules(const char* input, const NoteSink& sink) {
+Tally countRules(const char* input, const NoteSink& sink, MatchingMode mode,
+                 CancelledRules* cancelled) {
   Tally tally;
   ListNotes notes(sink);
   forEachLine(input, [&](const char* start, const char* end) {
@@ -89,7 +161,8 @@ Tally countRules(const char* input, const NoteSink& sink) {
     notes.startLine();
     const RuleClass kind = parseFilter(start, end, &rule, nullptr, nullptr,
                                        nullptr, nullptr, nullptr, false,
-                                       &notes);
+                                       &notes, mode);
+    if (cancelled->cancels(rule, notes.line())) return;
     const int store = ruleStoreOf(kind);
     if (store >= 0) {
       ++tally.rules[store];
@@ -160,18 +233,20 @@ bool hashSetHoldsFilterDomains(const HashSet<NoFingerprintDomain>& set,
 bool TessulClient::parse(const char* input, bool preserveRules) {
   // The notes come first: a sink that throws leaves the engine's rules as
   // they were.
-  const Tally tally = countRules(input, internals_->noteSink);
+  CancelledRules cancelled(input, mode_);
+  const Tally tally = countRules(input, internals_->noteSink, mode_, &cancelled);
   createMissingStores(*this);
   int fill[kRuleStoreCount];
   growRuleArrays(*this, tally, fill);
-  fileRules(input, preserveRules, fill);
+  fileRules(input, preserveRules, fill, cancelled);
   buildRuleIndexes();
   return true;
 }
 
 // The host presence bits follow the rules filed into the host sets, rather
 // than walking every set again after the parse.
-void TessulClient::fileRules(const char* input, bool preserveRules, int* fill) {
+void TessulClient::fileRules(const char* input, bool preserveRules, int* fill,
+                             const CancelledRules& cancelled) {
   for (const SideStores& side : kSides) {
     HostPresence& presence = internals_->lookupsOf(side.side).hostPresence;
     if (!presence.describes(this->*side.hostSet.member)) {
@@ -184,12 +259,22 @@ void TessulClient::fileRules(const char* input, bool preserveRules, int* fill) {
   selectors.Init(1000);
   const int elementHideStore =
       ruleStoreOf({RulePlace::kElementHide, RuleSide::kNone});
+  // The parser files as it parses, so cancelled rules are skipped by line.
+  const std::vector<int>& skipped = cancelled.lines();
+  size_t nextSkipped = 0;
+  int line = 0;
   forEachLine(input, [&](const char* start, const char* end) {
+    ++line;
+    if (nextSkipped < skipped.size() && skipped[nextSkipped] == line) {
+      ++nextSkipped;
+      return;
+    }
     Filter rule;
     const RuleClass kind = parseFilter(
         start, end, &rule, this->*block.fingerprintBloom.member,
         this->*exception.fingerprintBloom.member, this->*block.hostSet.member,
-        this->*exception.hostSet.member, &selectors, preserveRules);
+        this->*exception.hostSet.member, &selectors, preserveRules, nullptr,
+        mode_);
     if (kind.place == RulePlace::kHostOnly) {
       internals_->lookupsOf(kind.side).hostPresence.add(rule.hash());
       return;

@@ -2,18 +2,31 @@
 // filter, host sets), full rule matching only for what survives them.
 
 #include <cstring>
+#include <string>
+#include <string_view>
 #include <vector>
 
 #include "engine/engine_internals.h"
 #include "engine/rule_stores.h"
 #include "engine/tessul_client.h"
 #include "filter/fingerprint.h"
+#include "filter/public_suffix.h"
 #include "filter/url_text.h"
 #include "hashing/domain_suffixes.h"
 
 namespace tessul {
 
 namespace {
+
+// Copies `length` bytes of text into *out, ASCII letters in lower case. The
+// string keeps its capacity from call to call.
+const char* lowerCopy(const char* text, int length, std::string* out) {
+  out->assign(text, length);
+  for (char& c : *out) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c | 0x20);
+  }
+  return out->c_str();
+}
 
 bool matchesLiteral(const char* text, const char* literal, int length,
                     bool ignoreCase) {
@@ -157,22 +170,102 @@ struct TessulClient::Request {
 };
 
 // The request's host, and its party when the caller gave a page host but no
-// party.
+// party. Compatible mode matches a lower-case copy of the URL and the page
+// host, and tells the party by site (registrable domain).
 TessulClient::Request TessulClient::makeRequest(const char* input,
                                                 int inputLen,
                                                 FilterOption contextOptions,
                                                 const char* contextDomain) {
+  const bool compatible = mode_ == MatchingMode::kCompatible;
+  if (compatible) {
+    internals_->caseKeptUrl = input;
+    input = lowerCopy(input, inputLen, &internals_->lowerUrl);
+  }
   Request request{input, inputLen, contextOptions, contextDomain, 0, nullptr, 0};
   request.host = getUrlHost(input, &request.hostLen);
   if (contextDomain == nullptr) return request;
   request.contextLen = static_cast<int>(strlen(contextDomain));
+  if (compatible) {
+    request.contextDomain = lowerCopy(contextDomain, request.contextLen,
+                                      &internals_->lowerContext);
+  }
   if ((contextOptions & (OptThirdParty | OptFirstParty)) == OptNone) {
-    request.options |= isThirdPartyHost(contextDomain, request.contextLen,
-                                        request.host, request.hostLen)
-                           ? OptThirdParty
-                           : OptFirstParty;
+    const bool third =
+        compatible ? isThirdPartySite(request.contextDomain, request.contextLen,
+                                      request.host, request.hostLen)
+                   : isThirdPartyHost(contextDomain, request.contextLen,
+                                      request.host, request.hostLen);
+    request.options |= third ? OptThirdParty : OptFirstParty;
   }
   return request;
+}
+
+// Rules of included domains alone can apply only when the page's domain is
+// in their array's domain set, which one lookup tells for all of them.
+bool TessulClient::hasMatchingRegexRule(RuleSide side, const Request& request,
+                                        Filter** matchedFilter) {
+  const RuleStore& includeDomain =
+      side == RuleSide::kBlock
+          ? ruleStore(RulePlace::kIncludeDomain, RuleSide::kBlock)
+          : ruleStore(RulePlace::kIncludeDomain, RuleSide::kException);
+  const bool pageListed = !isNoFingerprintDomainHashSetMiss(
+      this->*includeDomain.domains.set.member, request.contextDomain,
+      request.contextLen);
+  SideLookups& lookups = internals_->lookupsOf(side);
+  std::vector<int>& candidates = internals_->candidates;
+  lookups.regexIndex.findCandidates(request.input, request.inputLen,
+                                    &candidates);
+  for (int position : candidates) {
+    SideLookups::RegexRule& entry = lookups.regexRules[position];
+    if (entry.includedDomainsOnly && !pageListed) continue;
+    Filter& rule = *entry.rule;
+    const char* text = (rule.options & OptMatchCase) != OptNone
+                           ? internals_->caseKeptUrl
+                           : request.input;
+    // The search costs most: some list regexes run over the whole URL, but
+    // most rules name the few sites they apply on.
+    if (rule.matchesOptionBits(request.options) &&
+        rule.matchesDomainsCompatibly(request.contextDomain) &&
+        entry.program.search(text, request.inputLen) &&
+        (rule.tagLen <= 0 ||
+         enabledTags.find(std::string_view(rule.tagText, rule.tagLen)) !=
+             enabledTags.end())) {
+      if (matchedFilter) *matchedFilter = &rule;
+      return true;
+    }
+  }
+  return false;
+}
+
+Filter* TessulClient::findImportantRule(const Request& request) {
+  for (Filter* rule : internals_->lookupsOf(RuleSide::kBlock).importantRules) {
+    if (ruleApplies(*rule, request.input, request.inputLen, request.options,
+                    request.contextDomain, nullptr, request.host,
+                    request.hostLen)) {
+      return rule;
+    }
+  }
+  return nullptr;
+}
+
+// An important blocking rule is not cancelled by exceptions: when the rule
+// that matched is not one, an exception cancels it only if no important
+// rule applies.
+bool TessulClient::survivesExceptions(const Request& request,
+                                      Filter** matchedFilter,
+                                      Filter** matchedExceptionFilter) {
+  Filter* blocking = matchedFilter ? *matchedFilter : nullptr;
+  if (blocking != nullptr && (blocking->options & OptImportant) != OptNone) {
+    return true;
+  }
+  if (!searchSide<RuleSide::kException>(request, matchedExceptionFilter)) {
+    return true;
+  }
+  Filter* important = findImportantRule(request);
+  if (important == nullptr) return false;
+  if (matchedFilter) *matchedFilter = important;
+  if (matchedExceptionFilter) *matchedExceptionFilter = nullptr;
+  return true;
 }
 
 template <RuleSide kSide>
@@ -201,6 +294,9 @@ bool TessulClient::searchSide(const Request& request, Filter** matchedFilter) {
   if (!found) {
     found = hasMatchingIndexedRule(unfingerprinted, lookups.unfingerprinted,
                                    request, matchedFilter);
+  }
+  if (!found && !lookups.regexRules.empty()) {
+    found = hasMatchingRegexRule(kSide, request, matchedFilter);
   }
   if (found) return true;
 
@@ -284,6 +380,16 @@ bool TessulClient::matches(const char* input, FilterOption contextOptions,
   if (!isBlockableProtocol(input, inputLen)) return false;
   const Request request =
       makeRequest(input, inputLen, contextOptions, contextDomain);
+  if (mode_ == MatchingMode::kCompatible) {
+    // survivesExceptions needs the blocking rule even when the caller does
+    // not ask for it.
+    Filter* blocking = nullptr;
+    const bool blocked =
+        searchSide<RuleSide::kBlock>(request, &blocking) &&
+        survivesExceptions(request, &blocking, matchedExceptionFilter);
+    if (matchedFilter) *matchedFilter = blocking;
+    return blocked;
+  }
   if (!searchSide<RuleSide::kBlock>(request, matchedFilter)) return false;
   return !searchSide<RuleSide::kException>(request, matchedExceptionFilter);
 }
@@ -305,7 +411,8 @@ bool TessulClient::searchEveryStore(const Request& request,
   };
   if (tryRules(RulePlace::kUnfingerprinted) ||
       tryRules(RulePlace::kIncludeDomain) ||
-      tryRules(RulePlace::kExcludeDomain)) {
+      tryRules(RulePlace::kExcludeDomain) ||
+      hasMatchingRegexRule(kSide, request, matchedFilter)) {
     return true;
   }
   if (kSide == RuleSide::kBlock) {
@@ -323,9 +430,21 @@ bool TessulClient::findMatchingFilters(const char* input,
   *matchedExceptionFilter = nullptr;
   const Request request = makeRequest(input, static_cast<int>(strlen(input)),
                                       contextOptions, contextDomain);
-  return searchEveryStore<RuleSide::kBlock>(request, matchedFilter) &&
-         !searchEveryStore<RuleSide::kException>(request,
-                                                 matchedExceptionFilter);
+  if (!searchEveryStore<RuleSide::kBlock>(request, matchedFilter)) return false;
+  if (mode_ == MatchingMode::kCompatible &&
+      ((*matchedFilter)->options & OptImportant) != OptNone) {
+    return true;
+  }
+  if (!searchEveryStore<RuleSide::kException>(request,
+                                              matchedExceptionFilter)) {
+    return true;
+  }
+  if (mode_ != MatchingMode::kCompatible) return false;
+  Filter* important = findImportantRule(request);
+  if (important == nullptr) return false;
+  *matchedFilter = important;
+  *matchedExceptionFilter = nullptr;
+  return true;
 }
 
 }  // namespace tessul

@@ -59,6 +59,9 @@ bool RuleIndex::keyOf(const Filter& rule, bool byFingerprint,
     *key = pack(fingerprint);
     return true;
   }
+  // URLs are looked up in lower case in compatible mode, where alone rules
+  // keep their case.
+  if ((rule.options & OptMatchCase) != OptNone) return false;
   const char* run = rarestLiteralRun(rule.pattern, strlen(rule.pattern),
                                      keyLength_);
   if (run == nullptr) return false;

@@ -1,16 +1,22 @@
 #include "engine/tessul_client.h"
 
+#include <cstring>
 #include <string_view>
 #include <utility>
 
 #include "engine/engine_internals.h"
 #include "engine/rule_stores.h"
 #include "filter/fingerprint.h"
+#include "filter/url_text.h"
 #include "hashing/bloom_filter.h"
 
 namespace tessul {
 
 TessulClient::TessulClient() : internals_(std::make_unique<Internals>()) {}
+
+TessulClient::TessulClient(MatchingMode mode) : TessulClient() {
+  mode_ = mode;
+}
 
 TessulClient::~TessulClient() { clear(); }
 
@@ -37,6 +43,8 @@ void TessulClient::clear() {
     lookups.fingerprinted.reset();
     lookups.unfingerprinted.reset();
     lookups.hostPresence.build(nullptr);
+    lookups.regexRules.clear();
+    lookups.importantRules.clear();
   }
   internals_->hiding.clear();
   for (const SideStores& side : kSides) {
@@ -103,8 +111,20 @@ bool TessulClient::ruleApplies(Filter& rule, const char* input, int inputLen,
                                const char* contextDomain,
                                BloomFilter* inputBloomFilter,
                                const char* inputHost, int inputHostLen) const {
-  if (!rule.matches(input, inputLen, contextOptions, contextDomain,
-                    inputBloomFilter, inputHost, inputHostLen)) {
+  if (mode_ == MatchingMode::kCompatible) {
+    // The URL as requested goes with the lower-case copy that matches()
+    // made of it; any other input is taken as it is.
+    const char* caseKept = input == internals_->lowerUrl.data() &&
+                                   internals_->caseKeptUrl != nullptr
+                               ? internals_->caseKeptUrl
+                               : input;
+    if (inputHost == nullptr) inputHost = getUrlHost(input, &inputHostLen);
+    if (!rule.matchesCompatibly(input, caseKept, inputLen, contextOptions,
+                                contextDomain, inputHost, inputHostLen)) {
+      return false;
+    }
+  } else if (!rule.matches(input, inputLen, contextOptions, contextDomain,
+                           inputBloomFilter, inputHost, inputHostLen)) {
     return false;
   }
   return rule.tagLen <= 0 ||
@@ -132,8 +152,78 @@ void TessulClient::buildRuleIndexes() {
         ruleStore(RulePlace::kUnfingerprinted, side.side);
     lookups.unfingerprinted.build(this->*unfingerprinted.rules.member,
                                   this->*unfingerprinted.count.member, false);
+    lookups.regexRules.clear();
+    lookups.requiredLiterals.clear();
+    lookups.literalRules.clear();
+    lookups.regexIndex.reset();
+    lookups.importantRules.clear();
+    if (mode_ == MatchingMode::kCompatible) collectCompatibleRules(side.side);
   }
   internals_->hiding.build(elementHideRules, elementHideCount);
+}
+
+namespace {
+
+// Keys the regex rules by the literal each requires, in lower case unless it
+// matches case; a $match-case literal would never be found in the lower-case
+// URL, so such rules get no key and are searched for every URL.
+void indexRegexRules(SideLookups* lookups) {
+  const size_t count = lookups->regexRules.size();
+  lookups->requiredLiterals.reserve(count);
+  lookups->literalRules.reserve(count);
+  for (const SideLookups::RegexRule& entry : lookups->regexRules) {
+    int length = 0;
+    const char* literal = entry.program.requiredLiteral(&length);
+    const bool matchCase = (entry.rule->options & OptMatchCase) != OptNone;
+    lookups->requiredLiterals.emplace_back(literal, matchCase ? 0 : length);
+  }
+  for (const std::string& literal : lookups->requiredLiterals) {
+    lookups->literalRules.emplace_back(literal.c_str(),
+                                       static_cast<int>(literal.size()),
+                                       nullptr, nullptr, 0, nullptr, 0);
+  }
+  lookups->regexIndex.build(lookups->literalRules.data(),
+                            static_cast<int>(count), false);
+}
+
+}  // namespace
+
+// Regex rules are compiled once here; the parser dropped those that do not
+// compile, and a rule of a damaged image that does not is left out.
+void TessulClient::collectCompatibleRules(RuleSide side) {
+  SideLookups& lookups = internals_->lookupsOf(side);
+  for (const RuleStore& store : kRuleStores) {
+    if (store.keeps.side != side) continue;
+    Filter* const rules = this->*store.rules.member;
+    for (int32_t i = 0; i < this->*store.count.member; ++i) {
+      Filter& rule = rules[i];
+      if (rule.pattern == nullptr || rule.hasUnsupportedOptions()) continue;
+      if ((rule.options & OptImportant) != OptNone) {
+        lookups.importantRules.push_back(&rule);
+      }
+      if ((rule.type & TypeRegex) == TypeNone) continue;
+      SideLookups::RegexRule compiled{
+          &rule, RegexProgram(),
+          store.keeps.place == RulePlace::kIncludeDomain};
+      const char* refusal = nullptr;
+      if (RegexProgram::compile(rule.pattern,
+                                static_cast<int>(strlen(rule.pattern)),
+                                (rule.options & OptMatchCase) != OptNone,
+                                &compiled.program, &refusal)) {
+        lookups.regexRules.push_back(std::move(compiled));
+      }
+    }
+  }
+  indexRegexRules(&lookups);
+  HashSet<Filter>* const hostSet = this->*sideStores(side).hostSet.member;
+  if (hostSet == nullptr) return;
+  for (uint32_t b = 0; b < hostSet->bucketCount; ++b) {
+    for (HashItem<Filter>* item = hostSet->buckets[b]; item; item = item->next) {
+      if ((item->element->options & OptImportant) != OptNone) {
+        lookups.importantRules.push_back(item->element);
+      }
+    }
+  }
 }
 
 void TessulClient::initBloomFilter(BloomFilter** slot, const char* source,

@@ -49,6 +49,7 @@ namespace tessul {
 // by name (see "The library's own" below).
 class BadFingerprintsHashSet;
 class BloomFilter;
+class CancelledRules;
 class NoFingerprintDomain;
 class RuleIndex;
 template <typename T>
@@ -86,7 +87,11 @@ class TessulClient {
   // Bytes of a fingerprint: a run of literal pattern text.
   static constexpr int kFingerprintSize = 6;
 
+  // An engine in exact mode.
   TESSUL_EXPORT TessulClient();
+  // An engine in `mode` (filter/filter.h) for every list it parses.
+  // Loading an image gives the engine the mode the image was made in.
+  TESSUL_EXPORT explicit TessulClient(MatchingMode mode);
   TESSUL_EXPORT ~TessulClient();
 
   TessulClient(const TessulClient&) = delete;
@@ -189,8 +194,11 @@ class TessulClient {
   // this library wrote and nobody could have changed.
   TESSUL_EXPORT bool deserialize(char* image);
 
-  // Releases every rule and store; tags and the note sink stay.
+  // Releases every rule and store; tags, the note sink and the matching
+  // mode stay.
   TESSUL_EXPORT void clear();
+
+  MatchingMode matchingMode() const { return mode_; }
 
   // Rules with a tag= option take part in matching only while their tag is
   // enabled. Tags are compared byte for byte and survive clear and loads.
@@ -271,6 +279,9 @@ class TessulClient {
   // bad-fingerprint detection and imageBuffer stay with each engine.
   // deserialize() loads into a new engine and takes its stores this way.
   void swapStores(TessulClient* other);
+  // The mode of the rules that an image holds, set by the image loader
+  // before it indexes them.
+  void setImageMatchingMode(MatchingMode mode) { mode_ = mode; }
 
   // The stores. Every one is listed in engine/rule_stores.h, which the code
   // that clears, fills, searches and saves them walks.
@@ -329,6 +340,16 @@ class TessulClient {
   // Steps of matches() for one side; true when a rule of the side applies.
   template <RuleSide kSide>
   bool searchSide(const Request& request, Filter** matchedFilter);
+  // Compatible mode's tables of one side, made by buildRuleIndexes.
+  void collectCompatibleRules(RuleSide side);
+  // Compatible mode: the regex rules of one side, and the important
+  // blocking rules, which exceptions do not cancel.
+  bool hasMatchingRegexRule(RuleSide side, const Request& request,
+                            Filter** matchedFilter);
+  Filter* findImportantRule(const Request& request);
+  // Compatible mode's decision once a blocking rule matched.
+  bool survivesExceptions(const Request& request, Filter** matchedFilter,
+                          Filter** matchedExceptionFilter);
   // Every store of one side, as findMatchingFilters() searches them.
   template <RuleSide kSide>
   bool searchEveryStore(const Request& request, Filter** matchedFilter);
@@ -339,8 +360,10 @@ class TessulClient {
   bool hasMatchingIndexedRule(const RuleStore& store, const RuleIndex& index,
                               const Request& request, Filter** matchedFilter);
   // The filling pass of parse(): every rule of the list into its store,
-  // array rules at `fill`, the next position of each rule array.
-  void fileRules(const char* input, bool preserveRules, int* fill);
+  // array rules at `fill`, the next position of each rule array; not the
+  // rules that the list's badfilter rules cancel.
+  void fileRules(const char* input, bool preserveRules, int* fill,
+                 const CancelledRules& cancelled);
   // Hands element hiding a rule of the line [start, end) that has no store;
   // the element-hiding array's next position is `elementHidePosition`.
   void keepForHiding(const char* start, const char* end, Filter* rule,
@@ -349,6 +372,7 @@ class TessulClient {
   // What matching derives from the stores (rule indexes, host presence
   // bits), its scratch space, and the note sink.
   const std::unique_ptr<Internals> internals_;
+  MatchingMode mode_ = MatchingMode::kExact;
 };
 
 }  // namespace tessul

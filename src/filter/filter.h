@@ -21,6 +21,22 @@ struct ContextDomain;
 template <typename T>
 class HashSet;
 
+// How an engine reads its lists and decides requests. An engine is made in
+// one mode (TessulClient), and an engine image records the mode it was
+// made in.
+enum class MatchingMode : uint8_t {
+  // The rules as the engine's own syntax defines them, byte for byte: the
+  // default, which saved images and callers rely on.
+  kExact = 0,
+  // The rules as list authors mean them and mainstream blockers read them:
+  // ASCII letter case ignored unless $match-case, the party by registrable
+  // domain, '*' and a trailing '.' in a || host, '^' as a separator
+  // wherever it stands, rules made of options only, domain= rules only on
+  // requests from a page, regex rules (options after the closing slash
+  // included), uBlock Origin's option names, $important and $badfilter.
+  kCompatible = 1,
+};
+
 enum FilterType : uint32_t {
   TypeNone = 0,  // a plain blocking URL rule
   TypeRegex = 0x1,
@@ -66,7 +82,11 @@ enum FilterOption : uint32_t {
   OptWebSocket = 0x2000000,
   OptImportant = 0x4000000,
   OptExplicitCancel = 0x8000000,
+  // Compatible mode only: the pattern keeps its letter case, and the rule
+  // cancels the rule it names (never kept itself).
+  OptMatchCase = 0x10000000,
   OptUnknown = 0x20000000,
+  OptBadFilter = 0x40000000,
 };
 
 // Bit operators for the two bit-set enums.
@@ -102,15 +122,17 @@ static_assert(kRequestTypeMask == 0x023883FF);
 // Options the engine cannot honour; a rule with any of them never matches.
 constexpr FilterOption kUnsupportedMask = OptElemHide | OptPopup | OptCsp |
                                           OptGenericHide | OptGenericBlock |
-                                          OptEmpty | OptUnknown;
-static_assert(kUnsupportedMask == 0x21C51000);
+                                          OptEmpty | OptUnknown |
+                                          OptBadFilter;
+static_assert(kUnsupportedMask == 0x61C51000);
 
 // Options that restrict which requests a rule applies to: every bit but
-// the party bits and the options that are only recorded.
+// the party bits and the options that are only recorded or say how the
+// pattern compares.
 constexpr FilterOption kRestrictingMask =
     ~(OptThirdParty | OptFirstParty | OptRedirect | OptImportant |
-      OptExplicitCancel);
-static_assert(kRestrictingMask == 0xF3FD9FFF);
+      OptExplicitCancel | OptMatchCase);
+static_assert(kRestrictingMask == 0xE3FD9FFF);
 
 // A rule. An owning filter (made by the parser) frees its five texts; a
 // borrowed one (loaded from an engine image, or a lookup key built around a
@@ -162,9 +184,12 @@ class Filter {
 
   // Option parsing (filter_options.cc). `text` runs to the first NUL, line
   // feed or carriage return. Options that no keyword names are told to
-  // `notes`, when given.
-  void parseOptions(const char* text, RuleNotes* notes = nullptr);
-  void parseOption(const char* text, int length, RuleNotes* notes = nullptr);
+  // `notes`, when given. Compatible mode also knows the names of
+  // compatibleOptionBits.
+  void parseOptions(const char* text, RuleNotes* notes = nullptr,
+                    MatchingMode mode = MatchingMode::kExact);
+  void parseOption(const char* text, int length, RuleNotes* notes = nullptr,
+                   MatchingMode mode = MatchingMode::kExact);
   void parseDomains(const char* text);
 
   // Whether the rule matches a request (filter_matching.cc). `inputHost`
@@ -179,6 +204,22 @@ class Filter {
   bool matchesOptions(const char* input, FilterOption contextOptions,
                       const char* contextDomain);
   bool contextDomainMatchesFilter(const char* contextDomain);
+
+  // Whether the rule matches a request as compatible mode reads rules
+  // (compatible_matching.cc): `input` is the URL with its letters in lower
+  // case, `caseKeptInput` the URL as requested (for $match-case rules), of
+  // the same length; `inputHost` lies in `input`, and `contextDomain` is in
+  // lower case or null for a request without a page. Regex rules never
+  // match here: the engine keeps their compiled programs.
+  bool matchesCompatibly(const char* input, const char* caseKeptInput,
+                         int inputLen, FilterOption contextOptions,
+                         const char* contextDomain, const char* inputHost,
+                         int inputHostLen);
+  // The two tests of matchesCompatibly besides the pattern, for the regex
+  // rules, whose pattern the engine tests: the option bits (cheap, first)
+  // and the domain list.
+  bool matchesOptionBits(FilterOption contextOptions) const;
+  bool matchesDomainsCompatibly(const char* contextDomain);
   bool containsDomain(const char* domain, unsigned int domainLen,
                       bool excluded) const;
 
@@ -208,9 +249,8 @@ class Filter {
   bool domainsReady = false;
 
  private:
-  // The parts of matches(): option bits and party, the pattern, and the
-  // domain list.
-  bool matchesOptionBits(FilterOption contextOptions) const;
+  // The parts of matches() besides the option bits and party: the pattern,
+  // and the domain list.
   bool matchesPattern(const char* input, int inputLen,
                       BloomFilter* inputBloomFilter, const char* inputHost,
                       int inputHostLen);
@@ -220,6 +260,8 @@ class Filter {
                            const char* inputHost, int inputHostLen);
   bool matchesSegments(const char* input, int inputLen,
                        BloomFilter* inputBloomFilter) const;
+  bool matchesPatternCompatibly(const char* input, int inputLen,
+                                int hostStart, int hostLen) const;
 };
 
 // The rule as a line of a filter list. A rule that kept its line (parsed

@@ -32,22 +32,24 @@ bool UnknownOptionSet::contains(const std::string& option) const {
   return options_.count(option) > 0;
 }
 
-void Filter::parseOptions(const char* text, RuleNotes* notes) {
+void Filter::parseOptions(const char* text, RuleNotes* notes,
+                          MatchingMode mode) {
   options = OptNone;
   negatedOptions = OptNone;
   const char* optionStart = text;
   for (const char* p = text;; ++p) {
     if (*p == ',') {
-      parseOption(optionStart, static_cast<int>(p - optionStart), notes);
+      parseOption(optionStart, static_cast<int>(p - optionStart), notes, mode);
       optionStart = p + 1;
     } else if (isLineEnd(*p)) {
-      parseOption(optionStart, static_cast<int>(p - optionStart), notes);
+      parseOption(optionStart, static_cast<int>(p - optionStart), notes, mode);
       return;
     }
   }
 }
 
-void Filter::parseOption(const char* text, int length, RuleNotes* notes) {
+void Filter::parseOption(const char* text, int length, RuleNotes* notes,
+                         MatchingMode mode) {
   FilterOption* target = &options;
   if (length > 0 && text[0] == '~') {
     ++text;
@@ -65,11 +67,21 @@ void Filter::parseOption(const char* text, int length, RuleNotes* notes) {
     tagText = tagLen > 0 ? copyText(text + 4, tagLen) : nullptr;
     return;
   }
+  const FilterOption compatible = mode == MatchingMode::kCompatible
+                                      ? compatibleOptionBits(text, length)
+                                      : OptNone;
+  if (compatible != OptNone) {
+    *target |= compatible;
+    return;
+  }
   const FilterOption bit = optionKeywordBit(text, length);
   if (bit != OptNone) {
     *target |= bit;
     return;
   }
+  // Exact mode records a negated unknown option among the negated ones,
+  // where it drops nothing; compatible mode drops the rule either way.
+  if (mode == MatchingMode::kCompatible) target = &options;
   *target |= OptUnknown;
   if (notes != nullptr) notes->unknownOption(std::string_view(text, length));
 }

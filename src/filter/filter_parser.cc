@@ -1,10 +1,13 @@
 #include "filter/filter_parser.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "filter/fingerprint.h"
 #include "filter/list_lines.h"
+#include "filter/regex_program.h"
 #include "filter/rule_class.h"
+#include "filter/unknown_options.h"
 #include "filter/url_text.h"
 #include "hashing/bloom_filter.h"
 #include "hashing/owned_text.h"
@@ -25,6 +28,29 @@ bool isBlank(char c) {
 const char* findLineEnd(const char* p) {
   while (!isLineEnd(*p)) ++p;
   return p;
+}
+
+void lowerAscii(char* text, int length) {
+  for (int i = 0; i < length; ++i) {
+    if (text[i] >= 'A' && text[i] <= 'Z') text[i] = static_cast<char>(text[i] | 0x20);
+  }
+}
+
+char* copyLowerText(const char* text, int length) {
+  char* copy = copyText(text, length);
+  lowerAscii(copy, length);
+  return copy;
+}
+
+// Where the closing slash of a regex rule that has options after it
+// ("/body/$script") lies in [start, end): the last "/$" whose options hold
+// no '/'. Null when there is none.
+const char* findRegexWithOptions(const char* start, const char* end) {
+  for (const char* p = end - 2; p > start; --p) {
+    if (*p == '/' && p[1] == '$') return p;
+    if (*p == '/') return nullptr;
+  }
+  return nullptr;
 }
 
 // The stores that parseFilter files into; any may be null.
@@ -48,12 +74,13 @@ void addHostOnlyRule(HashSet<Filter>* set, const Filter& rule) {
 class LineParser {
  public:
   LineParser(const char* input, const char* end, Filter* filter,
-             bool preserveRules, RuleNotes* notes)
+             bool preserveRules, RuleNotes* notes, MatchingMode mode)
       : input_(input),
         end_(end),
         filter_(filter),
         preserveRules_(preserveRules),
         notes_(notes),
+        compatible_(mode == MatchingMode::kCompatible),
         position_(input),
         ruleStart_(input) {}
 
@@ -85,6 +112,9 @@ class LineParser {
   void beginVerbatim(FilterType kind, int markerLength);
   void beginOptions();
   bool isRegex();
+  void checkRegex();
+  void lowerCompatibly();
+  void lowerDomains();
   void beginHostAnchor();
   void fileSelector(HashSet<CosmeticFilter>* cosmeticFilters);
   bool fileHostOnlyRule(const Stores& stores, RuleSide side);
@@ -94,6 +124,7 @@ class LineParser {
   Filter* const filter_;
   const bool preserveRules_;
   RuleNotes* const notes_;
+  const bool compatible_;
   const char* position_;
   const char* ruleStart_;        // first non-blank character
   const char* ruleEnd_ = nullptr;
@@ -218,18 +249,49 @@ void LineParser::beginVerbatim(FilterType kind, int markerLength) {
 
 void LineParser::beginOptions() {
   ruleEnd_ = findLineEnd(position_);
-  filter_->parseOptions(position_ + 1, notes_);
+  filter_->parseOptions(position_ + 1, notes_,
+                        compatible_ ? MatchingMode::kCompatible
+                                    : MatchingMode::kExact);
   done_ = true;
 }
 
-// A '/' at the start of a line that also ends in '/' makes a regex rule.
+// A '/' at the start of a line that also ends in '/' makes a regex rule; in
+// compatible mode, so does one whose closing '/' options follow.
 bool LineParser::isRegex() {
-  if (end_ - position_ < 2 || end_[-1] != '/') return false;
-  const size_t bodyLength = end_ - position_ - 2;
+  const char* closing = nullptr;
+  if (end_ - position_ >= 2 && end_[-1] == '/') {
+    closing = end_ - 1;
+  } else if (compatible_) {
+    closing = findRegexWithOptions(position_, end_);
+  }
+  if (closing == nullptr) return false;
+  const size_t bodyLength = closing - position_ - 1;
   filter_->pattern = copyText(position_ + 1, bodyLength);
   if (preserveRules_) filter_->sourceText = copyText(position_ + 1, bodyLength);
-  filter_->type = TypeRegex;
+  // Compatible mode keeps the exception side of "@@/body/".
+  filter_->type = compatible_ ? TypeRegex | (filter_->type & TypeException)
+                              : TypeRegex;
+  if (closing + 1 < end_) {
+    position_ = closing + 1;
+    beginOptions();
+  }
+  if (compatible_) checkRegex();
   return true;
+}
+
+// A regex rule that cannot be compiled is dropped, with a note.
+void LineParser::checkRegex() {
+  RegexProgram program;
+  const char* refusal = nullptr;
+  const bool matchCase = (filter_->options & OptMatchCase) != OptNone;
+  if (RegexProgram::compile(filter_->pattern,
+                            static_cast<int>(strlen(filter_->pattern)),
+                            matchCase, &program, &refusal)) {
+    lowerDomains();
+    return;
+  }
+  filter_->options |= OptUnknown;
+  if (notes_ != nullptr) notes_->refusedRegex(refusal);
 }
 
 // At the second '|' of a leading ||: the anchor host runs to the first
@@ -239,27 +301,57 @@ void LineParser::beginHostAnchor() {
   const char* host = position_ + 1;
   int hostLength = findFirstSeparatorChar(host, end_);
   if (hostLength >= 1 && host[hostLength - 1] == '|') --hostLength;
-  filter_->anchorHost = copyText(host, hostLength);
+  filter_->anchorHost = compatible_ ? copyLowerText(host, hostLength)
+                                    : copyText(host, hostLength);
   const char after = host[hostLength];
+  // Compatible mode reads '*' and a trailing '.' in the host as pattern
+  // text (yandex.*, adservice.google.), which no host set key can be.
+  const bool patternHost =
+      compatible_ && hostLength >= 1 &&
+      (std::find(host, host + hostLength, '*') != host + hostLength ||
+       host[hostLength - 1] == '.');
   const bool hostOnly =
-      isLineEnd(after) || after == '$' ||
-      (after == '^' && (isLineEnd(host[hostLength + 1]) ||
-                        host[hostLength + 1] == '$'));
+      !patternHost &&
+      (isLineEnd(after) || after == '$' ||
+       (after == '^' && (isLineEnd(host[hostLength + 1]) ||
+                         host[hostLength + 1] == '$')));
   if (hostOnly) filter_->type |= TypeHostOnly;
   position_ = host;
   state_ = StatePattern;
 }
 
+// Compatible mode keeps a rule made of options alone ("$ping,third-party"),
+// which matches every request its options allow.
 bool LineParser::finish() {
-  if (state_ == StateStart) {
+  if (state_ == StateStart && !(compatible_ && done_)) {
     filter_->type = TypeEmpty;
     return false;
   }
   if (preserveRules_) {
     filter_->sourceText = copyText(ruleStart_, ruleEnd_ - ruleStart_);
   }
+  if (compatible_) lowerCompatibly();
   filter_->pattern = copyText(buffer_, length_);
   return true;
+}
+
+// Request rules compare in lower case; element hiding and HTML rules keep
+// their text.
+void LineParser::lowerCompatibly() {
+  constexpr FilterType kVerbatim =
+      TypeElementHide | TypeElementHideException | TypeHtmlRule;
+  if ((filter_->type & kVerbatim) != TypeNone) return;
+  if ((filter_->options & OptMatchCase) == OptNone) lowerAscii(buffer_, length_);
+  lowerDomains();
+}
+
+void LineParser::lowerDomains() {
+  if (filter_->domainText != nullptr) {
+    char* lowered = copyLowerText(filter_->domainText,
+                                  static_cast<int>(strlen(filter_->domainText)));
+    delete[] filter_->domainText;
+    filter_->domainText = lowered;
+  }
 }
 
 // Rules with unsupported options have no place: the engine drops them, and
@@ -334,8 +426,9 @@ RuleClass parseFilter(const char* input, const char* end, Filter* filter,
                       HashSet<Filter>* hostSet,
                       HashSet<Filter>* exceptionHostSet,
                       HashSet<CosmeticFilter>* cosmeticFilters,
-                      bool preserveRules, RuleNotes* notes) {
-  LineParser parser(input, end, filter, preserveRules, notes);
+                      bool preserveRules, RuleNotes* notes,
+                      MatchingMode mode) {
+  LineParser parser(input, end, filter, preserveRules, notes, mode);
   const bool finished = parser.scan() && parser.finish();
   char fingerprint[kFingerprintSize + 1];
   const RuleClass rule = classifyRule(*filter, fingerprint);
@@ -353,10 +446,11 @@ RuleClass parseFilter(const char* input, Filter* filter,
                       HashSet<Filter>* hostSet,
                       HashSet<Filter>* exceptionHostSet,
                       HashSet<CosmeticFilter>* cosmeticFilters,
-                      bool preserveRules, RuleNotes* notes) {
+                      bool preserveRules, RuleNotes* notes,
+                      MatchingMode mode) {
   return parseFilter(input, input + strlen(input), filter, bloomFilter,
                      exceptionBloomFilter, hostSet, exceptionHostSet,
-                     cosmeticFilters, preserveRules, notes);
+                     cosmeticFilters, preserveRules, notes, mode);
 }
 
 bool parseLongElementHidingRule(const char* input, const char* end,

@@ -30,6 +30,13 @@ class RuleNotes;
 // own text is kept in sourceText. Options that no keyword names are told to
 // `notes`, when given.
 //
+// In compatible mode the line is read as MatchingMode (filter.h) says: patterns
+// (unless $match-case), anchor hosts and domain lists in lower case; a ||
+// host with '*' or a trailing '.' is no host-only rule; a rule may be
+// options alone; a regex rule may have options after its closing slash,
+// and one that RegexProgram refuses is told to `notes` and gets
+// OptUnknown, so the engine drops it.
+//
 // Lines of more than 2047 characters are abandoned (no pattern, nothing
 // filed) unless the scan stops earlier at options, a comment or a regex.
 RuleClass parseFilter(const char* input, const char* end, Filter* filter,
@@ -38,7 +45,8 @@ RuleClass parseFilter(const char* input, const char* end, Filter* filter,
                       HashSet<Filter>* hostSet = nullptr,
                       HashSet<Filter>* exceptionHostSet = nullptr,
                       HashSet<CosmeticFilter>* cosmeticFilters = nullptr,
-                      bool preserveRules = false, RuleNotes* notes = nullptr);
+                      bool preserveRules = false, RuleNotes* notes = nullptr,
+                      MatchingMode mode = MatchingMode::kExact);
 
 // The same for a NUL-terminated line.
 RuleClass parseFilter(const char* input, Filter* filter,
@@ -47,7 +55,8 @@ RuleClass parseFilter(const char* input, Filter* filter,
                       HashSet<Filter>* hostSet = nullptr,
                       HashSet<Filter>* exceptionHostSet = nullptr,
                       HashSet<CosmeticFilter>* cosmeticFilters = nullptr,
-                      bool preserveRules = false, RuleNotes* notes = nullptr);
+                      bool preserveRules = false, RuleNotes* notes = nullptr,
+                      MatchingMode mode = MatchingMode::kExact);
 
 // An element-hiding rule or exception of a line that parseFilter abandons
 // as too long, as the long domain lists of some element-hiding rules are:

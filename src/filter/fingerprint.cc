@@ -108,9 +108,11 @@ bool findFingerprint(char* output, const char* input) {
 }
 
 // A host-anchored rule prefers a fingerprint from the text after its host,
-// which is rarer than the host's own text.
+// which is rarer than the host's own text. A $match-case rule has none:
+// compatible mode looks requests up with their letters in lower case.
 bool findFingerprint(char* output, const Filter& filter) {
-  if ((filter.type & TypeRegex) != TypeNone || filter.pattern == nullptr) {
+  if ((filter.type & TypeRegex) != TypeNone || filter.pattern == nullptr ||
+      (filter.options & OptMatchCase) != OptNone) {
     return false;
   }
   if ((filter.type & TypeHostAnchor) != TypeNone && filter.anchorHost) {

@@ -58,6 +58,29 @@ constexpr OptionKeyword kOptionKeywords[] = {
     {"explicitcancel", Compare::kPrefix, OptExplicitCancel, kNotListed},
 };
 
+// The names of compatible mode, each the whole option.
+struct CompatibleKeyword {
+  const char* keyword;
+  FilterOption bits;
+};
+
+constexpr CompatibleKeyword kCompatibleKeywords[] = {
+    {"1p", OptFirstParty},
+    {"3p", OptThirdParty},
+    {"first-party", OptFirstParty},
+    {"third-party", OptThirdParty},
+    {"xhr", OptXmlHttpRequest},
+    {"css", OptStylesheet},
+    {"frame", OptSubdocument},
+    {"doc", OptDocument},
+    {"all", kRequestTypeMask},
+    {"ehide", OptElemHide},
+    {"ghide", OptGenericHide},
+    {"match-case", OptMatchCase},
+    {"badfilter", OptBadFilter},
+    {"important", OptImportant},
+};
+
 constexpr bool isRequestType(FilterOption bit) {
   return (bit & kRequestTypeMask) != OptNone;
 }
@@ -108,9 +131,27 @@ FilterOption optionKeywordBit(const char* text, int length) {
   return OptNone;
 }
 
+FilterOption compatibleOptionBits(const char* text, int length) {
+  for (const CompatibleKeyword& entry : kCompatibleKeywords) {
+    if (static_cast<int>(strlen(entry.keyword)) == length &&
+        memcmp(text, entry.keyword, length) == 0) {
+      return entry.bits;
+    }
+  }
+  return OptNone;
+}
+
 const char* optionKeyword(FilterOption bit) {
   for (const OptionKeyword& entry : kOptionKeywords) {
     if (entry.bit == bit) return entry.keyword;
+  }
+  return nullptr;
+}
+
+const char* compatibleOptionKeyword(FilterOption bit) {
+  if (optionKeyword(bit) != nullptr) return nullptr;
+  for (const CompatibleKeyword& entry : kCompatibleKeywords) {
+    if (entry.bits == bit) return entry.keyword;
   }
   return nullptr;
 }

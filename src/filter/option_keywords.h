@@ -24,10 +24,21 @@ bool startsWithKeyword(const char* text, int length, const char* keyword);
 // are values stored as texts, not keywords.
 FilterOption optionKeywordBit(const char* text, int length);
 
+// In compatible mode, the names that uBlock Origin's lists also use, looked
+// up before optionKeywordBit and compared whole: "1p", "3p", "xhr", "css",
+// "frame", "doc", "all" (every request type), "match-case", "badfilter"
+// and the like. OptNone when the option is none of them.
+FilterOption compatibleOptionBits(const char* text, int length);
+
 // The keyword that names the option `bit` (one bit) in full, as rule text
 // writes it: e.g. "third-party", or "csp=" for a value option, whose value
 // no rule keeps. Null for a bit that no keyword names (OptUnknown).
 const char* optionKeyword(FilterOption bit);
+
+// The name of compatibleOptionBits for one bit, for the bits that no
+// keyword of optionKeyword names (OptMatchCase, OptBadFilter); null for the
+// others.
+const char* compatibleOptionKeyword(FilterOption bit);
 
 // The request type that `keyword` names, compared exactly (an option prefix
 // such as "stylesh" names none); nullopt when it names none.

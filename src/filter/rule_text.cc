@@ -64,6 +64,7 @@ std::string optionListOf(const Filter& rule) {
   for (int i = 0; i < 32; ++i) {
     const auto bit = static_cast<FilterOption>(uint32_t{1} << i);
     const char* keyword = optionKeyword(bit);
+    if (keyword == nullptr) keyword = compatibleOptionKeyword(bit);
     if (keyword == nullptr) continue;
     if ((rule.options & bit) != OptNone) appendOption(&list, false, keyword);
     if ((rule.negatedOptions & bit) != OptNone) {
@@ -106,7 +107,12 @@ std::string ruleText(const Filter& rule) {
   const bool regex = (rule.type & TypeRegex) != TypeNone;
   // A regex rule keeps only its body.
   if (rule.sourceText != nullptr && !regex) return rule.sourceText;
-  if (regex) return "/" + std::string(patternOf(rule)) + "/";
+  if (regex) {
+    // Only compatible mode gives regex rules options or an exception side.
+    const bool exception = (rule.type & TypeException) != TypeNone;
+    return (exception ? "@@/" : "/") + std::string(patternOf(rule)) + "/" +
+           optionListOf(rule);
+  }
   const std::string domains(domainsOf(rule));
   switch (rule.type) {
     case TypeElementHide: return domains + "##" + std::string(patternOf(rule));

@@ -18,6 +18,9 @@ class RuleNotes {
   // An option that no keyword names, as written but without its '~'. The
   // rule gets OptUnknown, so the engine drops it.
   virtual void unknownOption(std::string_view option) = 0;
+  // A regex rule that compatible mode cannot compile, with RegexProgram's
+  // reason; the rule gets OptUnknown.
+  virtual void refusedRegex(std::string_view /*reason*/) {}
 
  protected:
   ~RuleNotes() = default;

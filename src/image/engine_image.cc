@@ -32,7 +32,8 @@ constexpr size_t kMinArrayRecordLength = 9;
 // What serialize() knows before it writes: the header values, and the hash
 // set sections, which must be measured for the header anyway.
 struct ImagePlan {
-  uint32_t header[kHeaderValueCount] = {};
+  uint32_t header[kMaxHeaderValueCount] = {};
+  int headerValueCount = kHeaderValueCount;
   std::unique_ptr<char[]> setSections[kImageSectionCount];  // by section
 };
 
@@ -82,6 +83,11 @@ ImagePlan planImage(const TessulClient& engine, bool omitElementHideRules,
   for (int side = 0; side < kRuleSideCount; ++side) {
     plan.header[kHostCountsAt + side] = engine.*kSides[side].hostCount.member;
   }
+  if (engine.matchingMode() != MatchingMode::kExact) {
+    plan.header[kMatchingModeAt] =
+        static_cast<uint32_t>(engine.matchingMode());
+    plan.headerValueCount = kMatchingModeAt + 1;
+  }
   return plan;
 }
 
@@ -89,7 +95,7 @@ ImagePlan planImage(const TessulClient& engine, bool omitElementHideRules,
 size_t writeImage(const TessulClient& engine, const ImagePlan& plan,
                   char* buffer, size_t capacity) {
   RecordWriter out(buffer, capacity);
-  out.writeHeader(plan.header, kHeaderValueCount);
+  out.writeHeader(plan.header, plan.headerValueCount);
   for (int i = 0; i < kImageSectionCount; ++i) {
     const ImageSection& section = kImageSections[i];
     const uint32_t value = plan.header[section.headerValue];
@@ -169,10 +175,18 @@ class ImageLoader {
   }
 
   bool readHeader() {
-    if (in_.readHeader(header_, kHeaderValueCount, kMaxHeaderValueCount) < 0) {
+    const int count =
+        in_.readHeader(header_, kHeaderValueCount, kMaxHeaderValueCount);
+    if (count < 0) {
       return fail("header: not " + std::to_string(kHeaderValueCount) +
                   " lower-case hexadecimal numbers, separated by commas and "
                   "ended by a zero byte");
+    }
+    // serialize() writes the mode only for compatible mode, so a written 0
+    // makes an image that no engine wrote.
+    if (count > kMatchingModeAt && header_[kMatchingModeAt] == 0) {
+      return fail("header: not " + std::to_string(kHeaderValueCount) +
+                  " numbers, though its matchingMode, 0, says exact mode");
     }
     for (int i = 0; i < kHeaderValueCount; ++i) {
       if (header_[i] > kMaxImageLength) {
@@ -195,6 +209,12 @@ class ImageLoader {
       engine_.*kSides[side].hostCount.member =
           static_cast<int32_t>(header_[kHostCountsAt + side]);
     }
+    const uint32_t mode = header_[kMatchingModeAt];
+    if (mode > static_cast<uint32_t>(MatchingMode::kCompatible)) {
+      return fail("header: matchingMode is " + std::to_string(mode) +
+                  ", not 0 (exact) or 1 (compatible)");
+    }
+    engine_.setImageMatchingMode(static_cast<MatchingMode>(mode));
     return true;
   }
 
@@ -340,6 +360,7 @@ bool loadImage(TessulClient& engine, const char* image, size_t length,
   }
   engine.clear();
   engine.swapStores(&loaded);
+  engine.setImageMatchingMode(loaded.matchingMode());
   engine.imageBuffer = image;
   return true;
 }

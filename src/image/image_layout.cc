@@ -17,6 +17,7 @@ const char* sectionName(const ImageSection& section) {
 }
 
 std::string headerValueName(int value) {
+  if (value == kMatchingModeAt) return "matchingMode";
   if (value >= kHostCountsAt && value < kHostCountsAt + kRuleSideCount) {
     return kSides[value - kHostCountsAt].hostCount.name;
   }

@@ -1,13 +1,15 @@
 // The layout of an engine image, one flat buffer holding a whole engine:
 //
-//   header: twenty hexadecimal numbers separated by commas, then a zero byte
+//   header: twenty (or twenty-one) hexadecimal numbers separated by commas,
+//           then a zero byte
 //   the ten rule arrays, each as many array records as its header count
 //   the bits of the block and the exception fingerprint Bloom filters
 //   the sections of the two host sets, then of the four domain sets
 //
 // Header values: 1-10 the rule array counts in image order, 11-12 the host
 // rule counts (hostBlockCount, hostExceptionCount), 13-20 the lengths of the
-// sections after the rule arrays, in image order. A store that the engine
+// sections after the rule arrays, in image order; 21, present only in
+// images of compatible mode, the matching mode (1). A store that the engine
 // lacks takes no bytes and has length 0. The records are those of
 // image/record_encoding.h.
 //
@@ -56,10 +58,13 @@ constexpr int kImageSectionCount =
 constexpr int kHostCountsAt = kRuleStoreCount;
 constexpr int kHeaderValueCount = kImageSectionCount + kRuleSideCount;
 static_assert(kHeaderValueCount == 20, "images have twenty header values");
-// Values that a header may carry after those twenty: none yet. An image
-// without one has it at 0; a header with more values than the reader knows
-// is refused.
-constexpr int kOptionalHeaderValueCount = 0;
+// Values that a header may carry after those twenty. An image without one
+// has it at 0; a header with more values than the reader knows is refused.
+// The twenty-first is the engine's matching mode (0 exact, 1 compatible),
+// written only by engines in compatible mode, so that exact images stay as
+// they were.
+constexpr int kOptionalHeaderValueCount = 1;
+constexpr int kMatchingModeAt = kHeaderValueCount;
 constexpr int kMaxHeaderValueCount =
     kHeaderValueCount + kOptionalHeaderValueCount;
 
@@ -104,9 +109,9 @@ static_assert(kImageSections.back().headerValue == kHeaderValueCount - 1,
 // The name of the store a section holds, e.g. "fingerprintedBlockRules".
 const char* sectionName(const ImageSection& section);
 
-// The name of a header value (0 to kHeaderValueCount - 1): the name of the
-// count it holds, e.g. "hostBlockCount", or the section's name followed by
-// "Bytes" for a section length.
+// The name of a header value (0 to kMaxHeaderValueCount - 1): the name of
+// the count it holds, e.g. "hostBlockCount", the section's name followed by
+// "Bytes" for a section length, or "matchingMode".
 std::string headerValueName(int value);
 
 }  // namespace tessul

@@ -13,6 +13,9 @@
 namespace tessul {
 
 struct ClientData {
+  explicit ClientData(MatchingMode mode = MatchingMode::kExact)
+      : client(std::make_unique<TessulClient>(mode)) {}
+
   // Parses a filter list into the engine, keeping its text.
   bool parseList(std::string text) {
     listText = std::move(text);
@@ -38,7 +41,7 @@ struct ClientData {
   std::vector<char> imageData;
   // Declared last so that it is destroyed first: its rules may point into
   // imageData.
-  std::unique_ptr<TessulClient> client = std::make_unique<TessulClient>();
+  std::unique_ptr<TessulClient> client;
 };
 
 }  // namespace tessul

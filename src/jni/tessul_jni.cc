@@ -208,6 +208,23 @@ JNIEXPORT void JNICALL Java_com_velmora_tessul_TessulClient_init(JNIEnv* env,
   });
 }
 
+JNIEXPORT void JNICALL Java_com_velmora_tessul_TessulClient_initMode(
+    JNIEnv* env, jobject self, jboolean compatible) {
+  guarded("initMode", [&] {
+    setHolder(env, self,
+              new ClientData(compatible ? tessul::MatchingMode::kCompatible
+                                        : tessul::MatchingMode::kExact));
+    return true;
+  });
+}
+
+JNIEXPORT jboolean JNICALL Java_com_velmora_tessul_TessulClient_isCompatible(
+    JNIEnv* env, jobject self) {
+  ClientData* holder = holderOf(env, self);
+  return holder != nullptr &&
+         holder->client->matchingMode() == tessul::MatchingMode::kCompatible;
+}
+
 JNIEXPORT void JNICALL
 Java_com_velmora_tessul_TessulClient_deinit(JNIEnv* env, jobject self) {
   // The field is zeroed before the holder goes, so that later calls find 0

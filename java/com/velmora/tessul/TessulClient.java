@@ -146,6 +146,32 @@ public final class TessulClient implements AutoCloseable {
     }
   }
 
+  /**
+   * Creates an engine without rules, in compatible mode or in exact mode
+   * (the default). Compatible mode reads lists as mainstream blockers do:
+   * letter case ignored unless {@code $match-case}, first- and third-party
+   * by site (registrable domain), regex rules, uBlock Origin's option names,
+   * {@code $important} and {@code $badfilter}. Loading an image gives the
+   * engine the mode the image was made in.
+   *
+   * @param compatible true for compatible mode
+   * @throws OutOfMemoryError when the native engine cannot be allocated
+   */
+  public TessulClient(boolean compatible) {
+    initMode(compatible);
+    if (nativeThis == 0) {
+      throw new OutOfMemoryError("Cannot allocate the native filter engine");
+    }
+  }
+
+  /**
+   * Whether the engine is in compatible mode: as made, or as the last image
+   * loaded says.
+   *
+   * @return false in exact mode and when closed
+   */
+  public synchronized native boolean isCompatible();
+
   /** Releases the native engine. Closing again does nothing. */
   @Override
   public synchronized void close() {
@@ -281,6 +307,8 @@ public final class TessulClient implements AutoCloseable {
   private native byte[] nativeHidingStyleSheet(String pageUrl);
 
   private native void init();
+
+  private native void initMode(boolean compatible);
 
   private native void deinit();
 }
