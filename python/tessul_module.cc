@@ -165,7 +165,8 @@ class RequestBatch {
 
 class Engine {
  public:
-  Engine() = default;
+  explicit Engine(bool compatible = false)
+      : client_(compatible ? MatchingMode::kCompatible : MatchingMode::kExact) {}
   Engine(const Engine&) = delete;
   Engine& operator=(const Engine&) = delete;
 
@@ -257,6 +258,12 @@ class Engine {
     const std::vector<std::string_view> selectors = client_.hidingSelectors(
         page, specific ? HidingScope::kSpecific : HidingScope::kAll);
     return std::vector<std::string>(selectors.begin(), selectors.end());
+  }
+
+  // No lock: the mode is set when the engine is made, or by the image it
+  // is made from, and never changes.
+  bool compatible() const {
+    return client_.matchingMode() == MatchingMode::kCompatible;
   }
 
   py::bytes toImage() {
@@ -377,7 +384,14 @@ PYBIND11_MODULE(_tessul, module) {
 Parse filter lists into it, or load an engine image, then ask it about
 requests. One engine may be used from several threads: its calls take turns,
 and they release the GIL while they work. Engines pickle as their image.)")
-      .def(py::init<>())
+      .def(py::init<bool>(), py::arg("compatible") = false,
+           R"(An engine without rules. compatible: read the lists as
+mainstream blockers do (letter case ignored, $important, $badfilter, regex
+rules ...), as `tessul check --compatible` does; False, the default, reads
+them by the engine's own exact syntax.)")
+      .def_property_readonly("compatible", &Engine::compatible,
+                             "Whether the engine reads lists in compatible "
+                             "mode; an engine from an image has the image's.")
       .def("parse", &Engine::parse, py::arg("text"),
            R"(Adds the rules of a filter list (str or bytes); further calls
 append. Returns the notes on its lines as (line, message) pairs, e.g. for a

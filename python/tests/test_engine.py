@@ -238,3 +238,19 @@ def test_hiding_selectors_are_the_programs(bundled_engine, page, specific):
 
 def test_version_is_the_programs():
     assert run_program("--version") == f"tessul {tessul.__version__}\n"
+
+
+def test_compatible_mode_answers_as_the_programs(pageloads):
+    engine = tessul.Engine(compatible=True)
+    assert engine.compatible and not tessul.Engine().compatible
+    for path in BUNDLED_LISTS:
+        engine.parse_file(path)
+    output = run_program("check", "--compatible", "--requests",
+                         str(DATA_DIR / "pageloads.tsv"))
+    expected = [line.split("\t")[0] == "block" for line in output.splitlines()]
+    assert engine.check_many(pageloads) == expected
+    # The image brings its mode.
+    for copy in (tessul.Engine.from_image(engine.to_image()),
+                 pickle.loads(pickle.dumps(engine))):
+        assert copy.compatible
+        assert copy.check_many(pageloads) == expected
