@@ -1,9 +1,11 @@
 # Installs the built tree into a fresh prefix and uses it as a user would:
 # checks what was installed, builds the README's find_package example
 # against it and runs it (it must not need liblog or a JVM), and runs the
-# installed program on its installed lists.
+# installed program on its installed lists and, when the Python module was
+# built, imports the installed package.
 #
 #   cmake -DBUILD_DIR=... -DSOURCE_DIR=... -DWORK_DIR=... -DVERSION=...
+#         [-DPYTHON=python3 -DPYTHON_DIR=lib/python3.11/dist-packages]
 #         -P run.cmake
 
 # Runs a command that must succeed; its standard output is left in `output`,
@@ -104,3 +106,18 @@ expect_equal("${output}"
   "the installed program")
 run_checked(${prefix}/bin/tessul --version)
 expect_equal("${output}" "tessul ${VERSION}\n" "tessul --version")
+
+# The Python package imports from where it was installed, and that place is
+# on Debian's python3 path when the prefix is /usr/local. (No ";" in the
+# Python code: run_checked's arguments are a list, split there.)
+if(PYTHON)
+  run_checked(${CMAKE_COMMAND} -E env PYTHONPATH=${prefix}/${PYTHON_DIR}
+              ${PYTHON} -c "import tessul\nprint(tessul.__version__, tessul.__file__)")
+  expect_equal("${output}"
+    "${VERSION} ${prefix}/${PYTHON_DIR}/tessul/__init__.py\n"
+    "the installed Python package")
+  if(NOT PYTHON_DIR MATCHES "^/")
+    run_checked(${PYTHON} -c "import sys\nprint('/usr/local/${PYTHON_DIR}' in sys.path)")
+    expect_equal("${output}" "True\n" "/usr/local/${PYTHON_DIR} on python's path")
+  endif()
+endif()
