@@ -141,16 +141,18 @@ void TessulClient::buildRuleIndexes() {
         ruleStore(RulePlace::kFingerprinted, side.side);
     lookups.fingerprinted.build(this->*fingerprinted.rules.member,
                                 this->*fingerprinted.count.member, true);
-    const RuleStore& unfingerprinted =
-        ruleStore(RulePlace::kUnfingerprinted, side.side);
-    lookups.unfingerprinted.build(this->*unfingerprinted.rules.member,
-                                  this->*unfingerprinted.count.member, false);
     lookups.regexRules.clear();
     lookups.requiredLiterals.clear();
     lookups.literalRules.clear();
-    lookups.regexIndex.reset();
     lookups.importantRules.clear();
     if (mode_ == MatchingMode::kCompatible) collectCompatibleRules(side.side);
+    const RuleStore& unfingerprinted =
+        ruleStore(RulePlace::kUnfingerprinted, side.side);
+    lookups.unfingerprinted.build(
+        this->*unfingerprinted.rules.member,
+        this->*unfingerprinted.count.member, false,
+        lookups.literalRules.data(),
+        static_cast<int>(lookups.literalRules.size()));
   }
 }
 
@@ -158,8 +160,10 @@ namespace {
 
 // Keys the regex rules by the literal each requires, in lower case unless it
 // matches case; a $match-case literal would never be found in the lower-case
-// URL, so such rules get no key and are searched for every URL.
-void indexRegexRules(SideLookups* lookups) {
+// URL, so such rules get no key and are searched for every URL. The stand-
+// ins join the index of the unfingerprinted array, so that the one pass
+// over a URL that this index makes serves them too.
+void keyRegexRules(SideLookups* lookups) {
   const size_t count = lookups->regexRules.size();
   lookups->requiredLiterals.reserve(count);
   lookups->literalRules.reserve(count);
@@ -174,8 +178,6 @@ void indexRegexRules(SideLookups* lookups) {
                                        static_cast<int>(literal.size()),
                                        nullptr, nullptr, 0, nullptr, 0);
   }
-  lookups->regexIndex.build(lookups->literalRules.data(),
-                            static_cast<int>(count), false);
 }
 
 }  // namespace
@@ -206,7 +208,7 @@ void TessulClient::collectCompatibleRules(RuleSide side) {
       }
     }
   }
-  indexRegexRules(&lookups);
+  keyRegexRules(&lookups);
   HashSet<Filter>* const hostSet = this->*sideStores(side).hostSet.member;
   if (hostSet == nullptr) return;
   for (uint32_t b = 0; b < hostSet->bucketCount; ++b) {
