@@ -93,10 +93,12 @@ class RegexProgram {
     return required_;
   }
 
-  // Every literal known to be in every match, requiredLiteral() first (when
-  // there is one), at most kMaxRequiredLiterals, each as requiredLiteral()
-  // gives it. That one is the longest; a caller that knows its texts may
-  // find another one rarer in them (every URL holds "http").
+  // Every literal known to be in every match, none a piece of another:
+  // requiredLiteral() first (when there is one), at most
+  // kMaxRequiredLiterals, each as requiredLiteral() gives it. That one is
+  // the longest; a caller that knows its texts may find another one rarer
+  // in them (every URL holds "http"). `index` from 0 to
+  // requiredLiteralCount() - 1.
   static constexpr int kMaxRequiredLiterals = 8;
   int requiredLiteralCount() const {
     return (requiredLength_ > 0 ? 1 : 0) + otherRequiredCount_;
