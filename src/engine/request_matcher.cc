@@ -19,12 +19,18 @@ namespace tessul {
 
 namespace {
 
-// Copies `length` bytes of text into *out, ASCII letters in lower case. The
-// string keeps its capacity from call to call.
-const char* lowerCopy(const char* text, int length, std::string* out) {
+// The `length` bytes of text (NUL-terminated) with ASCII letters in lower
+// case: the text itself when it has no upper-case letter, as most URLs and
+// hosts have none, else a copy in *out, which keeps its capacity from call
+// to call.
+const char* lowerCased(const char* text, int length, std::string* out) {
+  auto isUpper = [](char c) { return c >= 'A' && c <= 'Z'; };
+  const char* const end = text + length;
+  const char* const firstUpper = std::find_if(text, end, isUpper);
+  if (firstUpper == end) return text;
   out->assign(text, length);
-  for (char& c : *out) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c | 0x20);
+  for (auto c = out->begin() + (firstUpper - text); c != out->end(); ++c) {
+    if (isUpper(*c)) *c = static_cast<char>(*c | 0x20);
   }
   return out->c_str();
 }
@@ -180,15 +186,15 @@ TessulClient::Request TessulClient::makeRequest(const char* input,
   const bool compatible = mode_ == MatchingMode::kCompatible;
   if (compatible) {
     internals_->caseKeptUrl = input;
-    input = lowerCopy(input, inputLen, &internals_->lowerUrl);
+    input = lowerCased(input, inputLen, &internals_->lowerUrl);
   }
   Request request{input, inputLen, contextOptions, contextDomain, 0, nullptr, 0};
   request.host = getUrlHost(input, &request.hostLen);
   if (contextDomain == nullptr) return request;
   request.contextLen = static_cast<int>(strlen(contextDomain));
   if (compatible) {
-    request.contextDomain = lowerCopy(contextDomain, request.contextLen,
-                                      &internals_->lowerContext);
+    request.contextDomain = lowerCased(contextDomain, request.contextLen,
+                                       &internals_->lowerContext);
   }
   if ((contextOptions & (OptThirdParty | OptFirstParty)) == OptNone) {
     const bool third =
