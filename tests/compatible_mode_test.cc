@@ -29,6 +29,10 @@ struct Case {
 };
 
 const std::string kManyA = "https://x.test/" + std::string(10000, 'a');
+// A rule of EasyList: every match holds "http" (its longest literal) and
+// ".me/".
+const char kMeRule[] =
+    "/(https?:\\/\\/)\\w{30,}\\.me\\/\\w{30,}\\./$script,third-party";
 
 const Case kCases[] = {
     // The party is the site: a registrable domain.
@@ -103,6 +107,22 @@ const Case kCases[] = {
      OptScript, "a.test", false, false},
     {"a hostile regex answers", "/(a+)+b/", kManyA.c_str(), OptScript,
      "a.test", false, false},
+    // Regex rules are found through the literals they require: the rarest,
+    // here ".me/" rather than "http", and beside the plain rules.
+    {"a regex found by its rarest literal", kMeRule,
+     "https://aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa.me/"
+     "bbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbb.js",
+     OptScript, "a.test", true, false},
+    {"a regex without its rarest literal", kMeRule,
+     "https://aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa.mx/"
+     "bbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbb.js",
+     OptScript, "a.test", false, false},
+    {"a regex beside plain rules",
+     "/banner/ads/\n/^https?:\\/\\/x\\.test\\/ad[0-9]+\\.gif/",
+     "https://x.test/ad7.gif", OptImage, "a.test", true, false},
+    {"a regex exception beside plain ones",
+     "/ads/\n@@/other/\n@@||y.test^\n@@/ad[s]\\/ok/",
+     "https://x.test/ads/ok", OptScript, "a.test", false, false},
     // uBlock Origin's option names.
     {"3p", "||t.test^$3p", "https://t.test/x", OptScript, "a.test", true,
      false},

@@ -385,6 +385,51 @@ TEST(RegexProgramTest, RequiredLiteral) {
   }
 }
 
+std::vector<std::string> requiredLiterals(const RegexProgram& program) {
+  std::vector<std::string> literals;
+  for (int i = 0; i < program.requiredLiteralCount(); ++i) {
+    int length = -1;
+    const char* literal = program.requiredLiteral(i, &length);
+    literals.emplace_back(literal, length);
+  }
+  return literals;
+}
+
+// Every literal that every match holds, the longest first: a caller may
+// choose one rarer in its texts, such as ".me/" where every URL has "http".
+TEST(RegexProgramTest, RequiredLiterals) {
+  using Literals = std::vector<std::string>;
+  const struct {
+    const char* pattern;
+    Literals literals;
+  } cases[] = {
+      {"(https?:\\/\\/)\\w{30,}\\.me\\/\\w{30,}\\.",
+       {"http", "://", ".me/"}},
+      {"(https?:\\/\\/)104\\.154\\..{100,}", {"://104.154.", "http"}},
+      {"^https?:\\/\\/[0-9a-z]{5,}\\.com\\/.*", {".com/", "http", "://"}},
+      {"Ad[0-9]Banner", {"banner", "ad"}},
+      {"x(abc|abd)y", {"xab", "y"}},
+      {"(ab|cd)+", {}},
+      {"a{0,2}|b", {}},
+      {"", {}},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(requiredLiterals(compiled(c.pattern)), c.literals) << c.pattern;
+  }
+  // Each one is in the text of every match of the lists' rules.
+  for (const RealRule& rule : realRules()) {
+    std::string hit = rule.hit;
+    for (char& ch : hit) ch = static_cast<char>(tolower(ch));
+    const Literals literals = requiredLiterals(compiled(rule.body));
+    ASSERT_LE(literals.size(),
+              static_cast<size_t>(RegexProgram::kMaxRequiredLiterals));
+    for (const std::string& literal : literals) {
+      EXPECT_NE(hit.find(literal), std::string::npos)
+          << rule.body << ": " << literal;
+    }
+  }
+}
+
 // Patterns on which a backtracking matcher takes exponential or high
 // polynomial time: here they answer after one pass over the text. Where a
 // text starts with the literal that every match needs, the quick rejection

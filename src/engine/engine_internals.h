@@ -68,12 +68,13 @@ struct SideLookups {
   RuleIndex unfingerprinted{4};
   HostPresence hostPresence;
   std::vector<RegexRule> regexRules;
-  // An index of regexRules by the literal each one requires (stood in for
-  // by borrowed rules whose pattern is that literal), so that a request
-  // searches only the programs whose literal its URL may hold.
+  // regexRules by the literal each one requires, stood in for by borrowed
+  // rules whose pattern is that literal, are indexed in `unfingerprinted`
+  // after the array's own rules: the regex rule i at the array's count + i.
+  // So a request searches only the programs whose literal its URL may hold,
+  // and finds them in the pass it makes anyway.
   std::vector<std::string> requiredLiterals;
   std::vector<Filter> literalRules;
-  RuleIndex regexIndex{4};
   std::vector<Filter*> importantRules;
 };
 

@@ -1,6 +1,7 @@
 // TessulClient::matches: cheap tests first (scheme, domain sets, Bloom
 // filter, host sets), full rule matching only for what survives them.
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <string_view>
@@ -18,12 +19,18 @@ namespace tessul {
 
 namespace {
 
-// Copies `length` bytes of text into *out, ASCII letters in lower case. The
-// string keeps its capacity from call to call.
-const char* lowerCopy(const char* text, int length, std::string* out) {
+// The `length` bytes of text (NUL-terminated) with ASCII letters in lower
+// case: the text itself when it has no upper-case letter, as most URLs and
+// hosts have none, else a copy in *out, which keeps its capacity from call
+// to call.
+const char* lowerCased(const char* text, int length, std::string* out) {
+  auto isUpper = [](char c) { return c >= 'A' && c <= 'Z'; };
+  const char* const end = text + length;
+  const char* const firstUpper = std::find_if(text, end, isUpper);
+  if (firstUpper == end) return text;
   out->assign(text, length);
-  for (char& c : *out) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c | 0x20);
+  for (auto c = out->begin() + (firstUpper - text); c != out->end(); ++c) {
+    if (isUpper(*c)) *c = static_cast<char>(*c | 0x20);
   }
   return out->c_str();
 }
@@ -179,15 +186,15 @@ TessulClient::Request TessulClient::makeRequest(const char* input,
   const bool compatible = mode_ == MatchingMode::kCompatible;
   if (compatible) {
     internals_->caseKeptUrl = input;
-    input = lowerCopy(input, inputLen, &internals_->lowerUrl);
+    input = lowerCased(input, inputLen, &internals_->lowerUrl);
   }
   Request request{input, inputLen, contextOptions, contextDomain, 0, nullptr, 0};
   request.host = getUrlHost(input, &request.hostLen);
   if (contextDomain == nullptr) return request;
   request.contextLen = static_cast<int>(strlen(contextDomain));
   if (compatible) {
-    request.contextDomain = lowerCopy(contextDomain, request.contextLen,
-                                      &internals_->lowerContext);
+    request.contextDomain = lowerCased(contextDomain, request.contextLen,
+                                       &internals_->lowerContext);
   }
   if ((contextOptions & (OptThirdParty | OptFirstParty)) == OptNone) {
     const bool third =
@@ -201,22 +208,18 @@ TessulClient::Request TessulClient::makeRequest(const char* input,
 }
 
 // Rules of included domains alone can apply only when the page's domain is
-// in their array's domain set, which one lookup tells for all of them.
+// in their array's domain set, which one lookup tells for all of them:
+// false in `pageListed` skips them, true leaves them to their own domain
+// test.
 bool TessulClient::hasMatchingRegexRule(RuleSide side, const Request& request,
+                                        bool pageListed,
+                                        const int* positions, int count,
                                         Filter** matchedFilter) {
-  const RuleStore& includeDomain =
-      side == RuleSide::kBlock
-          ? ruleStore(RulePlace::kIncludeDomain, RuleSide::kBlock)
-          : ruleStore(RulePlace::kIncludeDomain, RuleSide::kException);
-  const bool pageListed = !isNoFingerprintDomainHashSetMiss(
-      this->*includeDomain.domains.set.member, request.contextDomain,
-      request.contextLen);
-  SideLookups& lookups = internals_->lookupsOf(side);
-  std::vector<int>& candidates = internals_->candidates;
-  lookups.regexIndex.findCandidates(request.input, request.inputLen,
-                                    &candidates);
-  for (int position : candidates) {
-    SideLookups::RegexRule& entry = lookups.regexRules[position];
+  std::vector<SideLookups::RegexRule>& rules =
+      internals_->lookupsOf(side).regexRules;
+  if (positions == nullptr) count = static_cast<int>(rules.size());
+  for (int i = 0; i < count; ++i) {
+    SideLookups::RegexRule& entry = rules[positions ? positions[i] : i];
     if (entry.includedDomainsOnly && !pageListed) continue;
     Filter& rule = *entry.rule;
     const char* text = (rule.options & OptMatchCase) != OptNone
@@ -235,6 +238,33 @@ bool TessulClient::hasMatchingRegexRule(RuleSide side, const Request& request,
     }
   }
   return false;
+}
+
+// The regex rules whose literal the unfingerprinted index found in the URL:
+// the candidates it left, from the array's count on, when it describes the
+// array (hasMatchingIndexedRule ran it and found no rule of the array).
+bool TessulClient::hasMatchingRegexCandidate(RuleSide side,
+                                             const Request& request,
+                                             bool pageListed,
+                                             Filter** matchedFilter) {
+  const RuleStore& store =
+      side == RuleSide::kBlock
+          ? ruleStore(RulePlace::kUnfingerprinted, RuleSide::kBlock)
+          : ruleStore(RulePlace::kUnfingerprinted, RuleSide::kException);
+  const int arrayCount = this->*store.count.member;
+  if (!internals_->lookupsOf(side).unfingerprinted.isFor(
+          this->*store.rules.member, arrayCount)) {
+    return hasMatchingRegexRule(side, request, pageListed, nullptr, 0,
+                                matchedFilter);
+  }
+  std::vector<int>& candidates = internals_->candidates;
+  const auto first =
+      std::lower_bound(candidates.begin(), candidates.end(), arrayCount);
+  for (auto at = first; at != candidates.end(); ++at) *at -= arrayCount;
+  const int skipped = static_cast<int>(first - candidates.begin());
+  return hasMatchingRegexRule(
+      side, request, pageListed, candidates.data() + skipped,
+      static_cast<int>(candidates.size()) - skipped, matchedFilter);
 }
 
 Filter* TessulClient::findImportantRule(const Request& request) {
@@ -282,10 +312,11 @@ bool TessulClient::searchSide(const Request& request, Filter** matchedFilter) {
   const SideLookups& lookups = internals_->lookupsOf(kSide);
   // Domain-bound rules are tried only when the page's domain can concern
   // them: included domains when it is listed, excluded ones when it is not.
-  bool found = !isNoFingerprintDomainHashSetMiss(
-                   this->*includeDomain.domains.set.member,
-                   request.contextDomain, request.contextLen) &&
-               hasMatchingRule(includeDomain, request, matchedFilter);
+  const bool pageListed = !isNoFingerprintDomainHashSetMiss(
+      this->*includeDomain.domains.set.member, request.contextDomain,
+      request.contextLen);
+  bool found =
+      pageListed && hasMatchingRule(includeDomain, request, matchedFilter);
   if (!found && isNoFingerprintDomainHashSetMiss(
                     this->*excludeDomain.domains.set.member,
                     request.contextDomain, request.contextLen)) {
@@ -296,7 +327,8 @@ bool TessulClient::searchSide(const Request& request, Filter** matchedFilter) {
                                    request, matchedFilter);
   }
   if (!found && !lookups.regexRules.empty()) {
-    found = hasMatchingRegexRule(kSide, request, matchedFilter);
+    found = hasMatchingRegexCandidate(kSide, request, pageListed,
+                                      matchedFilter);
   }
   if (found) return true;
 
@@ -358,7 +390,9 @@ bool TessulClient::hasMatchingIndexedRule(const RuleStore& store,
   }
   std::vector<int>& candidates = internals_->candidates;
   index.findCandidates(request.input, request.inputLen, &candidates);
+  const int count = this->*store.count.member;
   for (int position : candidates) {
+    if (position >= count) break;  // the regex rules' stand-ins
     Filter& rule = rules[position];
     if (ruleApplies(rule, request.input, request.inputLen, request.options,
                     request.contextDomain, nullptr, request.host,
@@ -412,7 +446,7 @@ bool TessulClient::searchEveryStore(const Request& request,
   if (tryRules(RulePlace::kUnfingerprinted) ||
       tryRules(RulePlace::kIncludeDomain) ||
       tryRules(RulePlace::kExcludeDomain) ||
-      hasMatchingRegexRule(kSide, request, matchedFilter)) {
+      hasMatchingRegexRule(kSide, request, true, nullptr, 0, matchedFilter)) {
     return true;
   }
   if (kSide == RuleSide::kBlock) {

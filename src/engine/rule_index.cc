@@ -69,11 +69,12 @@ bool RuleIndex::keyOf(const Filter& rule, bool byFingerprint,
   return true;
 }
 
-void RuleIndex::build(const Filter* rules, int count, bool byFingerprint) {
+void RuleIndex::build(const Filter* rules, int count, bool byFingerprint,
+                      const Filter* extra, int extraCount) {
   reset();
   std::vector<std::pair<uint64_t, int32_t>> keyed;
-  for (int i = 0; i < count; ++i) {
-    const Filter& rule = rules[i];
+  for (int i = 0; i < count + extraCount; ++i) {
+    const Filter& rule = i < count ? rules[i] : extra[i - count];
     if (rule.pattern == nullptr || (rule.type & TypeRegex) != TypeNone) {
       continue;  // never matches
     }

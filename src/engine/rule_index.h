@@ -27,7 +27,11 @@ class RuleIndex {
   // the rules' fingerprints (keyLength 6); any other array by a literal run
   // of the pattern. Rules that can never match (regex rules, rules without
   // pattern) are left out; rules without a key are candidates for every URL.
-  void build(const Filter* rules, int count, bool byFingerprint);
+  // The `extraCount` rules of `extra`, keyed alike, follow at positions
+  // count + i, so that one pass over a URL finds the candidates of both (a
+  // caller's stand-ins for rules kept elsewhere).
+  void build(const Filter* rules, int count, bool byFingerprint,
+             const Filter* extra = nullptr, int extraCount = 0);
   // Forgets the rules; isFor() is false afterwards.
   void reset();
   // Whether the index describes exactly this array.

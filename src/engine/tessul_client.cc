@@ -148,42 +148,65 @@ void TessulClient::buildRuleIndexes() {
         ruleStore(RulePlace::kFingerprinted, side.side);
     lookups.fingerprinted.build(this->*fingerprinted.rules.member,
                                 this->*fingerprinted.count.member, true);
-    const RuleStore& unfingerprinted =
-        ruleStore(RulePlace::kUnfingerprinted, side.side);
-    lookups.unfingerprinted.build(this->*unfingerprinted.rules.member,
-                                  this->*unfingerprinted.count.member, false);
     lookups.regexRules.clear();
     lookups.requiredLiterals.clear();
     lookups.literalRules.clear();
-    lookups.regexIndex.reset();
     lookups.importantRules.clear();
     if (mode_ == MatchingMode::kCompatible) collectCompatibleRules(side.side);
+    const RuleStore& unfingerprinted =
+        ruleStore(RulePlace::kUnfingerprinted, side.side);
+    lookups.unfingerprinted.build(
+        this->*unfingerprinted.rules.member,
+        this->*unfingerprinted.count.member, false,
+        lookups.literalRules.data(),
+        static_cast<int>(lookups.literalRules.size()));
   }
   internals_->hiding.build(elementHideRules, elementHideCount);
 }
 
 namespace {
 
-// Keys the regex rules by the literal each requires, in lower case unless it
-// matches case; a $match-case literal would never be found in the lower-case
-// URL, so such rules get no key and are searched for every URL.
-void indexRegexRules(SideLookups* lookups) {
+// Of the literals that every match of the program holds, the longest that
+// is not a piece of the text most URLs start with: "http" and "://" are
+// in every URL, and a rule keyed by them is searched for every request.
+// The longest of all when each is such a piece.
+std::string_view rarestRequiredLiteral(const RegexProgram& program) {
+  constexpr std::string_view kUrlStart = "https://www.";
+  std::string_view best;
+  bool bestCommon = true;
+  for (int i = 0; i < program.requiredLiteralCount(); ++i) {
+    int length = 0;
+    const char* text = program.requiredLiteral(i, &length);
+    const std::string_view literal(text, length);
+    const bool common = kUrlStart.find(literal) != std::string_view::npos;
+    if ((bestCommon && !common) ||
+        (common == bestCommon && literal.size() > best.size())) {
+      best = literal;
+      bestCommon = common;
+    }
+  }
+  return best;
+}
+
+// Keys the regex rules by the rarest literal each requires, in lower case
+// unless it matches case; a $match-case literal would never be found in the
+// lower-case URL, so such rules get no key and are searched for every URL.
+// The stand-ins join the index of the unfingerprinted array, so that the
+// one pass over a URL that this index makes serves them too.
+void keyRegexRules(SideLookups* lookups) {
   const size_t count = lookups->regexRules.size();
   lookups->requiredLiterals.reserve(count);
   lookups->literalRules.reserve(count);
   for (const SideLookups::RegexRule& entry : lookups->regexRules) {
-    int length = 0;
-    const char* literal = entry.program.requiredLiteral(&length);
     const bool matchCase = (entry.rule->options & OptMatchCase) != OptNone;
-    lookups->requiredLiterals.emplace_back(literal, matchCase ? 0 : length);
+    lookups->requiredLiterals.emplace_back(
+        matchCase ? std::string_view() : rarestRequiredLiteral(entry.program));
   }
   for (const std::string& literal : lookups->requiredLiterals) {
     lookups->literalRules.emplace_back(literal.c_str(),
                                        static_cast<int>(literal.size()),
                                        nullptr, nullptr, 0, nullptr, 0);
   }
-  lookups->regexIndex.build(lookups->literalRules.data(),
-                            static_cast<int>(count), false);
 }
 
 }  // namespace
@@ -214,7 +237,7 @@ void TessulClient::collectCompatibleRules(RuleSide side) {
       }
     }
   }
-  indexRegexRules(&lookups);
+  keyRegexRules(&lookups);
   HashSet<Filter>* const hostSet = this->*sideStores(side).hostSet.member;
   if (hostSet == nullptr) return;
   for (uint32_t b = 0; b < hostSet->bucketCount; ++b) {

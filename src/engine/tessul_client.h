@@ -344,8 +344,12 @@ class TessulClient {
   void collectCompatibleRules(RuleSide side);
   // Compatible mode: the regex rules of one side, and the important
   // blocking rules, which exceptions do not cancel.
+  // The regex rules at `count` `positions`, or all when positions is null.
   bool hasMatchingRegexRule(RuleSide side, const Request& request,
+                            bool pageListed, const int* positions, int count,
                             Filter** matchedFilter);
+  bool hasMatchingRegexCandidate(RuleSide side, const Request& request,
+                                 bool pageListed, Filter** matchedFilter);
   Filter* findImportantRule(const Request& request);
   // Compatible mode's decision once a blocking rule matched.
   bool survivesExceptions(const Request& request, Filter** matchedFilter,

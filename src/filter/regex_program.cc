@@ -41,12 +41,16 @@ int hexValue(unsigned char c) {
 // kMaxRequired: a part of a prefix, suffix or required literal is one too.
 struct Literals {
   static constexpr size_t kMaxRequired = 16;
+  static constexpr size_t kMaxOthers = RegexProgram::kMaxRequiredLiterals - 1;
 
   bool exact = true;     // the piece matches `whole` and nothing else
   std::string whole;     // when exact; then prefix, suffix, required too
   std::string prefix;    // every match starts with it
   std::string suffix;    // every match ends with it
   std::string required;  // every match contains it
+  // Other literals that every match contains, none empty: one piece's
+  // required literal need not be the rarest.
+  std::vector<std::string> others;
 
   static Literals ofByte(unsigned char c) {
     Literals literals;
@@ -61,9 +65,38 @@ struct Literals {
 
   void setWhole(std::string text) {
     whole = prefix = suffix = required = std::move(text);
+    others.clear();
   }
   void takeLonger(const std::string& candidate) {
     if (candidate.size() > required.size()) required = candidate;
+  }
+  // Keeps `candidate` among the others unless the required literal or one
+  // of them holds it; those it holds give way. Past kMaxOthers the first
+  // ones stay.
+  void keepOther(const std::string& candidate) {
+    auto holds = [&candidate](const std::string& text) {
+      return text.find(candidate) != std::string::npos;
+    };
+    if (candidate.empty() || holds(required) ||
+        std::any_of(others.begin(), others.end(), holds)) {
+      return;
+    }
+    others.erase(std::remove_if(others.begin(), others.end(),
+                                [&candidate](const std::string& other) {
+                                  return candidate.find(other) !=
+                                         std::string::npos;
+                                }),
+                 others.end());
+    if (others.size() < kMaxOthers) others.push_back(candidate);
+  }
+  // Drops the others that the required literal holds.
+  void pruneOthers() {
+    others.erase(std::remove_if(others.begin(), others.end(),
+                                [this](const std::string& other) {
+                                  return required.find(other) !=
+                                         std::string::npos;
+                                }),
+                 others.end());
   }
 
   static std::string front(const std::string& text) {
@@ -89,8 +122,15 @@ struct Literals {
     both.suffix =
         second.exact ? back(first.suffix + second.whole) : second.suffix;
     both.required = first.required;
-    both.takeLonger(front(first.suffix + second.prefix));
+    const std::string junction = front(first.suffix + second.prefix);
+    both.takeLonger(junction);
     both.takeLonger(second.required);
+    for (const Literals* piece : {&first, &second}) {
+      both.keepOther(piece->required);
+      for (const std::string& other : piece->others) both.keepOther(other);
+    }
+    both.keepOther(junction);
+    both.pruneOthers();
     return both;
   }
 
@@ -174,6 +214,12 @@ class RegexProgram::Compiler {
     const std::string& required = literals.required;
     std::copy(required.begin(), required.end(), program_->required_);
     program_->requiredLength_ = static_cast<uint8_t>(required.size());
+    for (const std::string& other : literals.others) {
+      RegexProgram::Literal& kept =
+          program_->otherRequired_[program_->otherRequiredCount_++];
+      std::copy(other.begin(), other.end(), kept.bytes);
+      kept.length = static_cast<uint8_t>(other.size());
+    }
     const auto anchor = std::find_if(
         required.begin(), required.end(),
         [](char c) { return !isAsciiLetter(static_cast<unsigned char>(c)); });

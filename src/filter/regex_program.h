@@ -93,6 +93,22 @@ class RegexProgram {
     return required_;
   }
 
+  // Every literal known to be in every match, none a piece of another:
+  // requiredLiteral() first (when there is one), at most
+  // kMaxRequiredLiterals, each as requiredLiteral() gives it. That one is
+  // the longest; a caller that knows its texts may find another one rarer
+  // in them (every URL holds "http"). `index` from 0 to
+  // requiredLiteralCount() - 1.
+  static constexpr int kMaxRequiredLiterals = 8;
+  int requiredLiteralCount() const {
+    return (requiredLength_ > 0 ? 1 : 0) + otherRequiredCount_;
+  }
+  const char* requiredLiteral(int index, int* length) const {
+    if (requiredLength_ > 0 && index-- == 0) return requiredLiteral(length);
+    *length = otherRequired_[index].length;
+    return otherRequired_[index].bytes;
+  }
+
   int instructionCount() const { return static_cast<int>(code_.size()); }
   // Heap bytes the program holds, besides the object itself.
   size_t heapBytes() const;
@@ -152,12 +168,19 @@ class RegexProgram {
   // automaton. Bounded, to keep that test linear too.
   static constexpr int kMaxRequiredLength = 16;
 
+  struct Literal {
+    char bytes[kMaxRequiredLength];
+    uint8_t length;
+  };
+
   std::vector<Instruction> code_;
   std::vector<ByteSet> classes_;
   ByteSet firstBytes_;  // bytes a match can start with, when skipsAhead_
   char required_[kMaxRequiredLength] = {};
   uint8_t requiredLength_ = 0;
   uint8_t requiredAnchor_ = 0;  // index of the byte searched for first
+  Literal otherRequired_[kMaxRequiredLiterals - 1] = {};
+  uint8_t otherRequiredCount_ = 0;
   bool matchCase_ = false;
   bool anchoredAtStart_ = false;  // every match starts at the text's start
   bool skipsAhead_ = false;       // every match consumes a byte of firstBytes_
