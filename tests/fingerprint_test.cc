@@ -98,7 +98,7 @@ TEST(BadSubstringTest, OnlyWhollyInsideTheWindow) {
 
 std::vector<std::string> trackerChain(const BadFingerprintsHashSet& tracker) {
   std::vector<std::string> chain;
-  for (auto* item = tracker.buckets[0]; item; item = item->next) {
+  for (auto* item = tracker.chain(0); item; item = item->next) {
     chain.push_back(item->element->fingerprint);
   }
   return chain;

@@ -60,7 +60,7 @@ void shrink(HashSet<T>*& set, unsigned int bucketCount) {
   auto* smaller = new HashSet<T>(set->allowDuplicates);
   smaller->Init(bucketCount);
   for (uint32_t b = 0; b < set->bucketCount; ++b) {
-    for (HashItem<T>* item = set->buckets[b]; item != nullptr; item = item->next) {
+    for (HashItem<T>* item = set->chain(b); item != nullptr; item = item->next) {
       smaller->Add(*item->element, /*rejectEqual=*/false);
     }
   }

@@ -314,10 +314,10 @@ TEST(HashSetImageTest, WritesAndReadsTheDomainSetExample) {
   EXPECT_EQ(set.bucketCount, 2u);
   EXPECT_FALSE(set.allowDuplicates);
   EXPECT_EQ(set.elementCount, 1u);
-  EXPECT_EQ(set.buckets[0], nullptr);
-  ASSERT_NE(set.buckets[1], nullptr);
-  EXPECT_EQ(set.buckets[1]->element->domain, image.data() + 8);
-  EXPECT_EQ(set.buckets[1]->element->domainLen, 3);
+  EXPECT_EQ(set.chain(0), nullptr);
+  ASSERT_NE(set.chain(1), nullptr);
+  EXPECT_EQ(set.chain(1)->element->domain, image.data() + 8);
+  EXPECT_EQ(set.chain(1)->element->domainLen, 3);
   EXPECT_EQ(section(set), expected) << "restored into its written bucket";
 }
 

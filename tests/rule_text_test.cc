@@ -149,7 +149,7 @@ void forEveryRule(TessulClient& engine,
   for (const SideStores& side : kSides) {
     const HashSet<Filter>* set = engine.*side.hostSet.member;
     for (uint32_t b = 0; set != nullptr && b < set->bucketCount; ++b) {
-      for (HashItem<Filter>* item = set->buckets[b]; item; item = item->next) {
+      for (HashItem<Filter>* item = set->chain(b); item; item = item->next) {
         visit(*item->element);
       }
     }

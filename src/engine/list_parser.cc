@@ -239,6 +239,13 @@ bool TessulClient::parse(const char* input, bool preserveRules) {
   int fill[kRuleStoreCount];
   growRuleArrays(*this, tally, fill);
   fileRules(input, preserveRules, fill, cancelled);
+  // Kept rules are written back from their records, which hold no line.
+  if (keepsHostRecords() && !preserveRules) {
+    for (const SideStores& side : kSides) {
+      HashSet<Filter>* set = this->*side.hostSet.member;
+      if (set != nullptr) set->KeepAsRecords();
+    }
+  }
   buildRuleIndexes();
   return true;
 }

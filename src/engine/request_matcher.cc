@@ -140,7 +140,7 @@ void HostPresence::build(const HashSet<Filter>* hostSet) {
   }
   begin(hostSet);
   for (uint32_t b = 0; b < hostSet->bucketCount; ++b) {
-    for (HashItem<Filter>* item = hostSet->buckets[b]; item; item = item->next) {
+    for (HashItem<Filter>* item = hostSet->chain(b); item; item = item->next) {
       add(item->element->hash());
     }
   }

@@ -241,7 +241,7 @@ void TessulClient::collectCompatibleRules(RuleSide side) {
   HashSet<Filter>* const hostSet = this->*sideStores(side).hostSet.member;
   if (hostSet == nullptr) return;
   for (uint32_t b = 0; b < hostSet->bucketCount; ++b) {
-    for (HashItem<Filter>* item = hostSet->buckets[b]; item; item = item->next) {
+    for (HashItem<Filter>* item = hostSet->chain(b); item; item = item->next) {
       if ((item->element->options & OptImportant) != OptNone) {
         lookups.importantRules.push_back(item->element);
       }
@@ -285,9 +285,9 @@ bool TessulClient::initHashSet(HashSet<Filter>** slot, const char* text,
   if (length < 1) return true;
   *slot = new HashSet<Filter>;
   PresenceFiller filler(presence, *slot);
-  const bool loaded =
-      (*slot)->Deserialize(text, static_cast<unsigned int>(length),
-                           presence != nullptr ? &filler : nullptr, fault);
+  const bool loaded = (*slot)->Deserialize(
+      text, static_cast<unsigned int>(length),
+      presence != nullptr ? &filler : nullptr, fault, keepsHostRecords());
   if (presence != nullptr) {
     presence->set = *slot;
     presence->settle();

@@ -342,6 +342,10 @@ class TessulClient {
   bool searchSide(const Request& request, Filter** matchedFilter);
   // Compatible mode's tables of one side, made by buildRuleIndexes.
   void collectCompatibleRules(RuleSide side);
+  // Whether the host sets keep their rules as image records, made into
+  // rules when a lookup finds their host (HashSet::KeepAsRecords). Exact
+  // mode only: compatible mode's tables point at every important host rule.
+  bool keepsHostRecords() const { return mode_ == MatchingMode::kExact; }
   // Compatible mode: the regex rules of one side, and the important
   // blocking rules, which exceptions do not cancel.
   // The regex rules at `count` `positions`, or all when positions is null.

@@ -4,15 +4,25 @@
 // the count given to Init() and doubles whenever the chains grow longer than
 // kMaxAverageChainLength on average, so that adding and finding take constant
 // time on average however many elements a set holds.
+//
+// A set may also keep its chains as records (KeptRecords, the form engine
+// images store them in) and make a chain's elements only when an operation
+// needs them: a set of tens of thousands of rules then costs a few bytes a
+// bucket, and a lookup makes only the chain it finds its element in.
 #ifndef TESSUL_HASHING_HASH_SET_H_
 #define TESSUL_HASHING_HASH_SET_H_
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <mutex>
 
 #include "hashing/item_pool.h"
 
 namespace tessul {
+
+class RecordReader;
 
 // The hash of a set element. Element types provide hash(); a type with
 // another hash operation overloads hashOf() in its own header.
@@ -28,8 +38,35 @@ struct SectionFault {
   size_t offset = 0;
 };
 
+// The chains of a set kept as records: for each bucket, the records of its
+// elements in chain order, then a zero byte, as an engine image section
+// holds them. The image code, which knows the records, supplies how to read
+// them.
+template <typename T>
+struct KeptRecords {
+  // Whether the records in [begin, end) hold an element equal to `probe`.
+  bool (*holdsEqual)(const char* begin, const char* end, const T& probe);
+  // Makes the elements of the records in [begin, end), in order, as nodes of
+  // `items` linked from *tail. The elements borrow their texts from the
+  // records, or own copies of them when `copyTexts` (the set's own records,
+  // which it frees).
+  void (*read)(const char* begin, const char* end, bool copyTexts,
+               ItemPool<T>& items, HashItem<T>** tail);
+  const char* text = nullptr;            // the records of bucket 0 onwards
+  std::unique_ptr<char[]> ownedText;     // the set's own records, or null
+  // bucketCount + 1 offsets into `text`: bucket b's records start at
+  // bucketStarts[b] and end one byte (its zero byte) before
+  // bucketStarts[b + 1].
+  std::unique_ptr<uint32_t[]> bucketStarts;
+  // Per bucket, whether its chain is still kept as records. Lookups may run
+  // concurrently, so the first to need a chain makes it under `making`.
+  std::unique_ptr<std::atomic<bool>[]> kept;
+  std::mutex making;
+};
+
 // T needs a hash (see hashOf), operator== taking another T, a copy
-// constructor and a destructor. Lookups only read and may run concurrently;
+// constructor and a destructor. Lookups only read the set as its callers see
+// it and may run concurrently (a kept chain is made under a lock);
 // everything else must not overlap any other call on the same set.
 template <typename T>
 class HashSet {
@@ -50,7 +87,7 @@ class HashSet {
   void Init(unsigned int n) {
     bucketCount = n;
     elementCount = 0;
-    buckets = n > 0 ? new HashItem<T>*[n]() : nullptr;
+    buckets_ = n > 0 ? new HashItem<T>*[n]() : nullptr;
   }
 
   // Appends a copy of `item` to its chain and returns true, unless an equal
@@ -93,8 +130,12 @@ class HashSet {
   template <typename Predicate>
   T* FindIf(const T& probe, uint64_t hash, Predicate accept) const {
     if (bucketCount == 0) return nullptr;
-    for (HashItem<T>* item = buckets[hash % bucketCount]; item != nullptr;
-         item = item->next) {
+    const uint32_t b = static_cast<uint32_t>(hash % bucketCount);
+    // A kept chain without an equal element need not be made.
+    if (isKept(b) && !kept_->holdsEqual(keptBegin(b), keptEnd(b), probe)) {
+      return nullptr;
+    }
+    for (HashItem<T>* item = chain(b); item != nullptr; item = item->next) {
       if (*item->element == probe && accept(*item->element)) {
         return item->element;
       }
@@ -122,13 +163,39 @@ class HashSet {
 
   // Destroys every element and the chain array; allowDuplicates stays.
   void Cleanup() {
-    if (buckets == nullptr) return;
+    if (buckets_ == nullptr) return;
     items.clear();
-    delete[] buckets;
-    buckets = nullptr;
+    kept_.reset();
+    delete[] buckets_;
+    buckets_ = nullptr;
     bucketCount = 0;
     elementCount = 0;
   }
+
+  // The head of chain b (b < bucketCount), made first if it is kept.
+  HashItem<T>* chain(uint32_t b) const {
+    makeIfKept(b);
+    return buckets_[b];
+  }
+  // Whether chain b is kept as records (see KeptRecords): it holds elements
+  // that chain(b) would make.
+  bool isKept(uint32_t b) const {
+    return kept_ != nullptr && kept_->kept[b].load(std::memory_order_acquire);
+  }
+  // The records of kept chain b.
+  const char* keptBegin(uint32_t b) const {
+    return kept_->text + kept_->bucketStarts[b];
+  }
+  const char* keptEnd(uint32_t b) const {
+    return kept_->text + kept_->bucketStarts[b + 1] - 1;
+  }
+  // Has every chain that is not made yet be kept as `records` describe, for
+  // a set whose chains are all empty (just read or just emptied) and whose
+  // elementCount already counts the kept elements.
+  void keepRecords(std::unique_ptr<KeptRecords<T>> records) {
+    kept_ = std::move(records);
+  }
+  bool keepsRecords() const { return kept_ != nullptr; }
 
   // The engine image section of the set: "<bucketCount>,<allowDuplicates>\0",
   // then for each bucket the records of its chain and a zero byte. Defined
@@ -157,24 +224,47 @@ class HashSet {
   };
   // The same, handing each element to `visitor` (when not null) as it is
   // read, and telling in *fault (when not null) why a section is refused.
+  // With `keepRecords`, the chains are kept as the section's records (which
+  // must then outlive the set) and made when first needed; every record is
+  // still read and checked.
   bool Deserialize(const char* text, unsigned int limit, Visitor* visitor,
-                   SectionFault* fault = nullptr);
+                   SectionFault* fault = nullptr, bool keepRecords = false);
   // Whether a zero byte occurs among the first `limit` bytes of `text`.
   static bool HasNewlineBefore(const char* text, unsigned int limit);
+  // Keeps every chain as records of the set's own (KeptRecords), made from
+  // its elements, and frees the elements: the set then holds the bytes of
+  // its image section and a few a bucket. Left as it is, returning false,
+  // when a record would not read back as its element field for field.
+  bool KeepAsRecords();
 
   bool allowDuplicates = false;
   // False for a set whose elements all hash alike (one chain by design),
   // where more buckets would only stay empty.
   bool grows = true;
   uint32_t bucketCount = 0;
-  HashItem<T>** buckets = nullptr;  // bucketCount chain heads
   uint32_t elementCount = 0;
-  // Makes and owns the chain nodes and their elements.
-  ItemPool<T> items;
+  // Makes and owns the chain nodes and their elements. Lookups make kept
+  // chains, hence mutable.
+  mutable ItemPool<T> items;
 
  private:
   HashItem<T>*& chainOf(const T& element) const {
-    return buckets[hashOf(element) % bucketCount];
+    const uint32_t b = static_cast<uint32_t>(hashOf(element) % bucketCount);
+    makeIfKept(b);
+    return buckets_[b];
+  }
+
+  // Reads the section at the reader's position, which must end exactly where
+  // the reader's limit does; see Deserialize. Defined with it.
+  bool ReadSection(RecordReader& in, Visitor* visitor, bool keep);
+
+  void makeIfKept(uint32_t b) const {
+    if (!isKept(b)) return;
+    std::lock_guard<std::mutex> lock(kept_->making);
+    if (!kept_->kept[b].load(std::memory_order_relaxed)) return;
+    kept_->read(keptBegin(b), keptEnd(b), kept_->ownedText != nullptr, items,
+                &buckets_[b]);
+    kept_->kept[b].store(false, std::memory_order_release);
   }
 
   bool isCrowded() const {
@@ -186,11 +276,13 @@ class HashSet {
   // b + bucketCount, the two chains their hash can give modulo the doubled
   // count, each in the order it had: no chain's order changes.
   void Grow() {
+    for (uint32_t b = 0; b < bucketCount; ++b) makeIfKept(b);
+    kept_.reset();
     const uint32_t count = bucketCount;
     HashItem<T>** grown = new HashItem<T>*[2 * count]();
     for (uint32_t b = 0; b < count; ++b) {
       HashItem<T>** tails[2] = {&grown[b], &grown[b + count]};
-      HashItem<T>* item = buckets[b];
+      HashItem<T>* item = buckets_[b];
       while (item != nullptr) {
         HashItem<T>* next = item->next;
         const bool upper = hashOf(*item->element) % (2 * count) != b;
@@ -200,10 +292,14 @@ class HashSet {
         item = next;
       }
     }
-    delete[] buckets;
-    buckets = grown;
+    delete[] buckets_;
+    buckets_ = grown;
     bucketCount = 2 * count;
   }
+
+  HashItem<T>** buckets_ = nullptr;  // bucketCount chain heads
+  // The chains kept as records, or null when every chain is made.
+  std::unique_ptr<KeptRecords<T>> kept_;
 };
 
 }  // namespace tessul
