@@ -69,6 +69,9 @@ bool RuleIndex::keyOf(const Filter& rule, bool byFingerprint,
   return true;
 }
 
+// Two passes over the keyed rules, without sorting them: the first counts
+// the rules of each key in its slot, the second files each rule after the
+// ones of its key before it, so that every key's rules stay in array order.
 void RuleIndex::build(const Filter* rules, int count, bool byFingerprint,
                       const Filter* extra, int extraCount) {
   reset();
@@ -85,7 +88,6 @@ void RuleIndex::build(const Filter* rules, int count, bool byFingerprint,
       unkeyed_.push_back(i);
     }
   }
-  std::sort(keyed.begin(), keyed.end());
 
   // 64 bits a key, up to the 2^16 bits that the largest arrays share.
   if (!keyed.empty()) {
@@ -95,21 +97,33 @@ void RuleIndex::build(const Filter* rules, int count, bool byFingerprint,
   while (slotCount < keyed.size() * 2) slotCount *= 2;
   slots_.assign(slotCount, Slot{0, 0, 0});
   for (size_t n = slotCount; n > 1; n /= 2) --shift_;
-  rulesByKey_.reserve(keyed.size());
-  Slot* current = nullptr;
   for (const auto& [key, rule] : keyed) {
-    if (current == nullptr || current->key != key) {
-      size_t slot = slotOf(key);
-      while (slots_[slot].key != 0) slot = (slot + 1) & (slotCount - 1);
-      current = &slots_[slot];
-      *current = Slot{key, static_cast<int32_t>(rulesByKey_.size()), 0};
-    }
-    ++current->count;
-    rulesByKey_.push_back(rule);
+    ++slotFor(key)->count;
     presentKeys_.add(key);
+  }
+  int32_t first = 0;
+  for (Slot& slot : slots_) {
+    slot.first = first;
+    first += slot.count;
+    slot.count = 0;
+  }
+  rulesByKey_.resize(keyed.size());
+  for (const auto& [key, rule] : keyed) {
+    Slot* slot = slotFor(key);
+    rulesByKey_[slot->first + slot->count++] = rule;
   }
   rules_ = rules;
   count_ = count;
+}
+
+RuleIndex::Slot* RuleIndex::slotFor(uint64_t key) {
+  const size_t mask = slots_.size() - 1;
+  size_t slot = slotOf(key);
+  while (slots_[slot].key != 0 && slots_[slot].key != key) {
+    slot = (slot + 1) & mask;
+  }
+  slots_[slot].key = key;
+  return &slots_[slot];
 }
 
 const RuleIndex::Slot* RuleIndex::find(uint64_t key) const {

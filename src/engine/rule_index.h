@@ -73,6 +73,8 @@ class RuleIndex {
   bool keyOf(const Filter& rule, bool byFingerprint, uint64_t* key) const;
   uint64_t pack(const char* text) const;
   const Slot* find(uint64_t key) const;
+  // The slot of `key`, taken for it when the key has none yet.
+  Slot* slotFor(uint64_t key);
   size_t slotOf(uint64_t key) const {
     return static_cast<size_t>((key * 0x9E3779B97F4A7C15ull) >> shift_);
   }

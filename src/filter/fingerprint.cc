@@ -7,7 +7,6 @@
 
 #include "filter/url_text.h"
 #include "hashing/packed_bytes.h"
-#include "hashing/presence_bits.h"
 
 namespace tessul {
 
@@ -15,24 +14,36 @@ const char* const badSubstrings[2] = {"http", "www"};
 
 namespace {
 
-// The table as sorted packed keys, with a bit set that rules out most
-// windows before the search. Built on first use.
-struct BadFingerprintKeys {
-  BadFingerprintKeys() {
-    sorted.reserve(kBadFingerprintCount);
+// The table as packed keys in an open-addressing table at most half
+// full, so that most windows are told in one probe: loading an image looks
+// up a few windows of every fingerprinted rule. Built on first use.
+class BadFingerprintKeys {
+ public:
+  BadFingerprintKeys() : slots_(kSlotCount, 0) {
     for (const char* entry : badFingerprints) {
-      sorted.push_back(packBytes(entry, kFingerprintSize));
-      present.add(sorted.back());
+      slots_[slotOf(packBytes(entry, kFingerprintSize))] =
+          packBytes(entry, kFingerprintSize);
     }
-    std::sort(sorted.begin(), sorted.end());
   }
-  bool contains(uint64_t key) const {
-    return present.mayContain(key) &&
-           std::binary_search(sorted.begin(), sorted.end(), key);
+  // Keys are never 0: a key packs six bytes that are not NUL.
+  bool contains(uint64_t key) const { return slots_[slotOf(key)] == key; }
+
+ private:
+  static constexpr int kSlotBits = 15;
+  static constexpr size_t kSlotCount = size_t{1} << kSlotBits;
+  static_assert(kBadFingerprintCount * 2 <= kSlotCount);
+
+  // The slot that holds `key`, or the empty one where it would go.
+  size_t slotOf(uint64_t key) const {
+    size_t slot = static_cast<size_t>((key * 0x9E3779B97F4A7C15ull) >>
+                                      (64 - kSlotBits));
+    while (slots_[slot] != 0 && slots_[slot] != key) {
+      slot = (slot + 1) & (kSlotCount - 1);
+    }
+    return slot;
   }
 
-  std::vector<uint64_t> sorted;
-  PresenceBits present{18};
+  std::vector<uint64_t> slots_;
 };
 
 const BadFingerprintKeys& badFingerprintKeys() {
@@ -57,9 +68,9 @@ bool badSubstringEndsAt(const char* window, int last) {
 }  // namespace
 
 bool isBadFingerprint(const char* start, const char* end) {
-  if (end - start != kFingerprintSize ||
-      memchr(start, '\0', kFingerprintSize) != nullptr) {
-    return false;
+  if (end - start != kFingerprintSize) return false;
+  for (int i = 0; i < kFingerprintSize; ++i) {
+    if (start[i] == '\0') return false;
   }
   return badFingerprintKeys().contains(packBytes(start, kFingerprintSize));
 }

@@ -64,9 +64,12 @@ bool RecordReader::readNumber(uint32_t* value) {
   return true;
 }
 
+// Numbers stop at the first byte that is no digit, so a text that ends in a
+// zero byte needs no search for it first: the header must end where its
+// numbers do.
 int RecordReader::readHeader(uint32_t* values, int minCount, int maxCount) {
-  const char* end = zeroByteAhead();
-  if (end == nullptr) {
+  const char* end = nullptr;
+  if (!endsInZeroByte_ && (end = zeroByteAhead()) == nullptr) {
     fail("a header runs past the end of its section");
     return -1;
   }
@@ -78,7 +81,8 @@ int RecordReader::readHeader(uint32_t* values, int minCount, int maxCount) {
     wellFormed = readNumber(&values[count]);
     count += wellFormed ? 1 : 0;
   }
-  if (!wellFormed || current() != end || count < minCount) {
+  const bool atEnd = endsInZeroByte_ ? *current() == '\0' : current() == end;
+  if (!wellFormed || !atEnd || count < minCount) {
     position_ = start;
     fail(kNotItsNumbers);
     return -1;

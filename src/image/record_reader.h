@@ -30,7 +30,11 @@ bool hasNewlineBefore(const char* text, size_t limit);
 // then abandons the record.
 class RecordReader {
  public:
-  RecordReader(const char* text, size_t limit) : text_(text), limit_(limit) {}
+  RecordReader(const char* text, size_t limit)
+      : text_(text),
+        limit_(limit),
+        endsInZeroByte_(limit > 0 && limit != SIZE_MAX &&
+                        text[limit - 1] == '\0') {}
 
   size_t position() const { return position_; }
   size_t remaining() const { return limit_ - position_; }
@@ -87,6 +91,9 @@ class RecordReader {
 
   const char* text_;
   size_t limit_;
+  // Whether the last byte before the limit is a zero byte, which every scan
+  // for one then stops at, at the latest.
+  bool endsInZeroByte_;
   size_t position_ = 0;
   const char* failure_ = nullptr;
   size_t failedAt_ = 0;
