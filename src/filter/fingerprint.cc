@@ -7,6 +7,7 @@
 
 #include "filter/url_text.h"
 #include "hashing/packed_bytes.h"
+#include "hashing/presence_bits.h"
 
 namespace tessul {
 
@@ -14,19 +15,23 @@ const char* const badSubstrings[2] = {"http", "www"};
 
 namespace {
 
-// The table as packed keys in an open-addressing table at most half
-// full, so that most windows are told in one probe: loading an image looks
-// up a few windows of every fingerprinted rule. Built on first use.
+// The table as packed keys in an open-addressing table at most half full,
+// so that a window is told in one probe or two, behind a bit set that rules
+// out most windows: loading an image looks up a few windows of every
+// fingerprinted rule. Built on first use.
 class BadFingerprintKeys {
  public:
   BadFingerprintKeys() : slots_(kSlotCount, 0) {
     for (const char* entry : badFingerprints) {
-      slots_[slotOf(packBytes(entry, kFingerprintSize))] =
-          packBytes(entry, kFingerprintSize);
+      const uint64_t key = packBytes(entry, kFingerprintSize);
+      slots_[slotOf(key)] = key;
+      present_.add(key);
     }
   }
   // Keys are never 0: a key packs six bytes that are not NUL.
-  bool contains(uint64_t key) const { return slots_[slotOf(key)] == key; }
+  bool contains(uint64_t key) const {
+    return present_.mayContain(key) && slots_[slotOf(key)] == key;
+  }
 
  private:
   static constexpr int kSlotBits = 15;
@@ -44,6 +49,8 @@ class BadFingerprintKeys {
   }
 
   std::vector<uint64_t> slots_;
+  // Rules out most windows from 32 KiB, before the table's 256 KiB.
+  PresenceBits present_{18};
 };
 
 const BadFingerprintKeys& badFingerprintKeys() {

@@ -145,6 +145,8 @@ bool HashSet<T>::ReadSection(RecordReader& in, Visitor* visitor,
   std::unique_ptr<KeptRecords<T>> kept;
   if (keep) kept = kept_records::make<T>(header[0]);
   const FastModulo bucketOf(header[0]);
+  // Kept records are read into one element after another.
+  T scratch;
   for (uint32_t b = 0; b < bucketCount; ++b) {
     if (kept) kept->bucketStarts[b] = static_cast<uint32_t>(in.position());
     HashItem<T>** tail = &buckets_[b];
@@ -152,7 +154,6 @@ bool HashSet<T>::ReadSection(RecordReader& in, Visitor* visitor,
       if (in.remaining() == 0) return in.fail("a bucket lacks its end");
       if (in.atZeroByte()) break;
       const size_t start = in.position();
-      T scratch;
       HashItem<T>* item = kept ? nullptr : items.make();
       T& element = kept ? scratch : *item->element;
       const bool read = readSetRecord(in, &element);

@@ -128,10 +128,13 @@ int Filter::Serialize(char* buffer) const {
   return static_cast<int>(out.length());
 }
 
-// Meant for a new Filter: texts that the filter owned are not freed.
+// Meant for a new Filter, or one that this function read before: texts that
+// the filter owned are not freed.
 bool readSetRecord(RecordReader& in, Filter* filter) {
   filter->patternLen = 0;
   filter->isBorrowed = true;  // before any text points into the image
+  filter->tagText = nullptr;  // a record without a tag leaves it as it is
+  filter->tagLen = 0;
   uint32_t header[4];
   if (!in.readHeader(header, 4)) return false;
   if (header[0] > kMaxImageLength)

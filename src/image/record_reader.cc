@@ -4,30 +4,8 @@
 
 namespace tessul {
 
-namespace {
-
-// The values of lower-case hexadecimal digits by byte, -1 for other bytes.
-struct HexDigits {
-  constexpr HexDigits() : value() {
-    for (int& v : value) v = -1;
-    for (int d = 0; d < 10; ++d) value['0' + d] = d;
-    for (int d = 0; d < 6; ++d) value['a' + d] = 10 + d;
-  }
-  int value[256];
-};
-constexpr HexDigits kHexDigits;
-
-int hexDigitValue(char c) {
-  return kHexDigits.value[static_cast<unsigned char>(c)];
-}
-
-// Eight digits hold every 32-bit number.
-constexpr int kMaxDigits = 8;
-
-constexpr char kNotItsNumbers[] = "a header does not hold exactly its numbers";
-constexpr char kRunsPastTheEnd[] = "a record runs past the end of its section";
-
-}  // namespace
+using record_reading::kNotItsNumbers;
+using record_reading::kRunsPastTheEnd;
 
 bool hasNewlineBefore(const char* text, size_t limit) {
   return memchr(text, '\0', limit) != nullptr;
@@ -39,29 +17,6 @@ bool RecordReader::failAt(size_t position, const char* why) {
     failedAt_ = position;
   }
   return false;
-}
-
-bool RecordReader::skip(size_t length) {
-  if (length > remaining()) return fail(kRunsPastTheEnd);
-  position_ += length;
-  return true;
-}
-
-// As the writer writes them: at least one digit, no leading zero, at most
-// eight digits. The text ends in a zero byte, which is no digit, so the scan
-// stops in time.
-bool RecordReader::readNumber(uint32_t* value) {
-  const char* p = current();
-  uint32_t number = 0;
-  int digits = 0;
-  for (int digit; (digit = hexDigitValue(p[digits])) >= 0; ++digits) {
-    if (digits == kMaxDigits || (digits == 1 && number == 0)) return false;
-    number = number * 16 + static_cast<uint32_t>(digit);
-  }
-  if (digits == 0) return false;
-  position_ += digits;
-  *value = number;
-  return true;
 }
 
 // Numbers stop at the first byte that is no digit, so a text that ends in a
@@ -101,19 +56,6 @@ bool RecordReader::readNumberWithSuffix(uint32_t* value, char suffix) {
   }
   position_ += 2;
   return true;
-}
-
-bool RecordReader::readString(const char** text) {
-  const char* end = zeroByteAhead();
-  if (end == nullptr) return fail("a text runs past the end of its section");
-  *text = end == current() ? nullptr : current();
-  position_ = end - text_ + 1;
-  return true;
-}
-
-bool RecordReader::readBytes(size_t length, const char** bytes) {
-  *bytes = current();
-  return skip(length);
 }
 
 bool RecordReader::readZeroByte() {

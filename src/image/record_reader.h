@@ -25,7 +25,32 @@ constexpr uint32_t kMaxImageLength = INT32_MAX;
 // first zero byte, so `limit` may exceed the buffer of a trusted image.
 bool hasNewlineBefore(const char* text, size_t limit);
 
-// A read position in [text, text + limit). A read that fails leaves the
+namespace record_reading {
+
+// The values of lower-case hexadecimal digits by byte, -1 for other bytes.
+struct HexDigits {
+  constexpr HexDigits() : value() {
+    for (int& v : value) v = -1;
+    for (int d = 0; d < 10; ++d) value['0' + d] = d;
+    for (int d = 0; d < 6; ++d) value['a' + d] = 10 + d;
+  }
+  int value[256];
+};
+inline constexpr HexDigits kHexDigits;
+
+// Eight digits hold every 32-bit number.
+constexpr int kMaxDigits = 8;
+
+inline constexpr char kNotItsNumbers[] =
+    "a header does not hold exactly its numbers";
+inline constexpr char kRunsPastTheEnd[] =
+    "a record runs past the end of its section";
+
+}  // namespace record_reading
+
+// A read position in [text, text + limit). The reads of every record are
+// defined here, so that they compile into the record readers: an image
+// holds a hundred thousand records, each a few short fields. A read that fails leaves the
 // position unspecified and the out-arguments possibly changed; the caller
 // then abandons the record.
 class RecordReader {
@@ -42,25 +67,50 @@ class RecordReader {
   bool atZeroByte() const { return position_ < limit_ && *current() == '\0'; }
 
   // Steps over `length` bytes; false when fewer remain.
-  bool skip(size_t length);
+  bool skip(size_t length) {
+    if (length > remaining()) return fail(record_reading::kRunsPastTheEnd);
+    position_ += length;
+    return true;
+  }
 
   // A header of `minCount` to `maxCount` numbers separated by commas, then
   // its zero byte, which is consumed. Returns how many numbers it held, or
   // -1 (and records the failure) when it is not such a header.
   int readHeader(uint32_t* values, int minCount, int maxCount);
-  // A header of exactly `count` numbers.
+  // A header of exactly `count` numbers. Numbers stop at the first byte
+  // that is no digit, so in a text that ends in a zero byte the header is
+  // read without a search for its end first.
   bool readHeader(uint32_t* values, int count) {
-    return readHeader(values, count, count) == count;
+    if (!endsInZeroByte_) return readHeader(values, count, count) == count;
+    const size_t start = position_;
+    for (int i = 0; i < count; ++i) {
+      const char expected = i + 1 < count ? ',' : '\0';
+      if (!readNumber(&values[i]) || *current() != expected) {
+        position_ = start;
+        return fail(record_reading::kNotItsNumbers);
+      }
+      ++position_;
+    }
+    return true;
   }
   // A number directly followed by `suffix` and a zero byte, all consumed.
   bool readNumberWithSuffix(uint32_t* value, char suffix);
 
   // A zero-terminated string, consumed with its zero byte. An empty string
   // reads as absent (null). False when it runs to the limit.
-  bool readString(const char** text);
+  bool readString(const char** text) {
+    const char* end = zeroByteAhead();
+    if (end == nullptr) return fail("a text runs past the end of its section");
+    *text = end == current() ? nullptr : current();
+    position_ = end - text_ + 1;
+    return true;
+  }
 
   // `length` bytes without terminator; false when fewer remain.
-  bool readBytes(size_t length, const char** bytes);
+  bool readBytes(size_t length, const char** bytes) {
+    *bytes = current();
+    return skip(length);
+  }
 
   // The zero byte that writers leave for a field they skip.
   bool readZeroByte();
@@ -86,8 +136,27 @@ class RecordReader {
   const char* zeroByteAhead() const {
     return static_cast<const char*>(memchr(current(), '\0', remaining()));
   }
-  // A number at the position, inside text known to end in a zero byte.
-  bool readNumber(uint32_t* value);
+  // A number at the position, inside text known to end in a zero byte, as
+  // the writer writes them: at least one digit, no leading zero, at most
+  // eight digits. The zero byte is no digit, so the scan stops in time.
+  bool readNumber(uint32_t* value) {
+    const char* p = current();
+    uint32_t number = 0;
+    int digits = 0;
+    for (int digit; (digit = hexDigitValue(p[digits])) >= 0; ++digits) {
+      if (digits == record_reading::kMaxDigits || (digits == 1 && number == 0)) {
+        return false;
+      }
+      number = number * 16 + static_cast<uint32_t>(digit);
+    }
+    if (digits == 0) return false;
+    position_ += digits;
+    *value = number;
+    return true;
+  }
+  static int hexDigitValue(char c) {
+    return record_reading::kHexDigits.value[static_cast<unsigned char>(c)];
+  }
 
   const char* text_;
   size_t limit_;
