@@ -89,9 +89,11 @@ void RuleIndex::build(const Filter* rules, int count, bool byFingerprint,
     }
   }
 
-  // 64 bits a key, up to the 2^16 bits that the largest arrays share.
+  // 64 bits a key, up to 2^18 bits (32 KiB): the fingerprinted array's ten
+  // thousand keys then rule out all but a few windows of a URL before the
+  // slots, which lie far apart in memory, are probed.
   if (!keyed.empty()) {
-    presentKeys_.reset(PresenceBits::log2BitsFor(keyed.size(), 64, 16));
+    presentKeys_.reset(PresenceBits::log2BitsFor(keyed.size(), 64, 18));
   }
   size_t slotCount = 16;
   while (slotCount < keyed.size() * 2) slotCount *= 2;

@@ -83,7 +83,7 @@ class RuleIndex {
   const Filter* rules_ = nullptr;
   int count_ = 0;
   // Most windows of a URL are no key: this answers for them, from at most
-  // 8 KiB, sized to the keys.
+  // 32 KiB, sized to the keys.
   PresenceBits presentKeys_;
   std::vector<Slot> slots_;          // open addressing, a power of two
   int shift_ = 64;
