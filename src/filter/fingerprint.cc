@@ -120,8 +120,12 @@ bool findFingerprint(char* output, const char* input) {
     if (++accepted < kFingerprintSize) continue;
     if (output != nullptr) output[kFingerprintSize] = '\0';
     if (!isBadFingerprint(start, start + kFingerprintSize)) return true;
+    // The next window keeps the last five bytes, which hold no stop
+    // character and, being part of a window that held none, no bad
+    // substring: only its new last byte is to be looked at.
     ++start;
-    accepted = 0;
+    accepted = kFingerprintSize - 1;
+    if (output != nullptr) memmove(output, output + 1, accepted);
   }
 }
 
