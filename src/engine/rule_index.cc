@@ -95,8 +95,10 @@ void RuleIndex::build(const Filter* rules, int count, bool byFingerprint,
   if (!keyed.empty()) {
     presentKeys_.reset(PresenceBits::log2BitsFor(keyed.size(), 64, 18));
   }
+  // At most two thirds full: the presence bits keep most absent keys from
+  // probing at all, and the slots are the index's largest part.
   size_t slotCount = 16;
-  while (slotCount < keyed.size() * 2) slotCount *= 2;
+  while (slotCount < keyed.size() + keyed.size() / 2) slotCount *= 2;
   slots_.assign(slotCount, Slot{0, 0, 0});
   for (size_t n = slotCount; n > 1; n /= 2) --shift_;
   for (const auto& [key, rule] : keyed) {
