@@ -3,7 +3,8 @@
 // them, and:
 //
 //   - an image that is refused leaves the engine as it was;
-//   - an image that loads is exactly what the engine writes again: the loader
+//   - an image that loads is exactly what the engine writes again, before
+//     and after requests made rules of some of its host records: the loader
 //     takes only whole images in the writer's form;
 //   - the trusting deserialize loads it the same way, and every engine
 //     loaded from it answers requests alike.
@@ -102,6 +103,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       "a loaded image is what the engine writes again");
   const std::vector<Request> requests = requestsFor(engine);
   const std::vector<testing::Answer> answers = answersOf(engine, requests);
+  fuzzing::require(
+      testing::savedImage(engine) == std::string(input.data(), input.size()),
+      "the host rules that requests found write their records again");
   TessulClient trusting;
   fuzzing::require(trusting.deserialize(input.data()),
                    "the trusting load takes a whole image too");

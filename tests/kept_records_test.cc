@@ -4,7 +4,6 @@
 #include <cstring>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -109,23 +108,6 @@ TEST(KeptRecordsTest, KeptSetGrowsWithEveryRule) {
   for (const std::string& host : added) {
     EXPECT_NE(set.Find(probe(host.c_str())), nullptr) << host;
   }
-}
-
-TEST(KeptRecordsTest, LookupsOfOneKeptSetRunTogether) {
-  const std::string bytes = hostSection();
-  ExactCopy image(bytes);
-  HashSet<Filter> set;
-  ASSERT_TRUE(set.Deserialize(image.data(), image.size(), nullptr, nullptr,
-                              /*keepRecords=*/true));
-  std::vector<std::thread> threads;
-  std::vector<int> found(4, 0);
-  for (int t = 0; t < 4; ++t) {
-    threads.emplace_back([&, t] {
-      for (const char* host : kHosts) found[t] += set.Find(probe(host)) != nullptr;
-    });
-  }
-  for (std::thread& thread : threads) thread.join();
-  for (int count : found) EXPECT_EQ(count, 7);
 }
 
 // What a parsed engine reports of its host rules, whether or not it keeps

@@ -4,7 +4,9 @@
 // and the process-wide record of unknown options. Run under
 // ThreadSanitizer, which reports any unguarded access to shared state; here
 // the answers must also be those of the same engine built on one thread, and
-// every unknown option must be reported exactly once.
+// every unknown option must be reported exactly once. And lookups on one
+// host set that keeps its rules as image records, which make its chains as
+// they find them.
 
 #include <atomic>
 #include <string>
@@ -14,6 +16,9 @@
 #include <gtest/gtest.h>
 
 #include "engine/tessul_client.h"
+#include "filter/url_text.h"
+#include "hashing/hash_set.h"
+#include "image_test_support.h"
 #include "engine_answers.h"
 #include "filter/unknown_options.h"
 #include "test_support.h"
@@ -115,6 +120,47 @@ TEST(ThreadsTest, SeparateEnginesParseAndMatchAtTheSameTime) {
     EXPECT_EQ(occurrences(output, "option: " + sharedOption(i) + "\n"), 1)
         << output;
   }
+}
+
+// Every request host of the page loads, looked up by every thread in one
+// host set just read from the bundled lists' image: the threads race to make
+// the same chains.
+TEST(ThreadsTest, LookupsOfOneKeptHostSetRunTogether) {
+  TessulClient parsed;
+  ::testing::internal::CaptureStdout();
+  parsed.parse(testing::bundledLists().c_str());
+  ::testing::internal::GetCapturedStdout();
+  const testing::ExactCopy image(testing::savedImage(parsed));
+  TessulClient loaded;
+  ASSERT_TRUE(loaded.deserialize(image.data(), image.size()));
+  const HashSet<Filter>& set = *loaded.hostBlockSet;
+  ASSERT_TRUE(set.keepsRecords());
+
+  std::vector<std::string> hosts;
+  for (const Request& request : testing::readRequests("pageloads.tsv")) {
+    int length = 0;
+    const char* host = getUrlHost(request.url.c_str(), &length);
+    hosts.emplace_back(host, length);
+  }
+  auto found = [&] {
+    int count = 0;
+    for (const std::string& host : hosts) {
+      const Filter probe(host.c_str(), static_cast<int>(host.size()), nullptr,
+                         host.c_str(), static_cast<int>(host.size()), nullptr,
+                         0);
+      count += set.Find(probe) != nullptr;
+    }
+    return count;
+  };
+  std::vector<int> counts(kThreads, 0);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] { counts[t] = found(); });
+  }
+  for (std::thread& thread : threads) thread.join();
+  EXPECT_GT(counts[0], 0);
+  for (int count : counts) EXPECT_EQ(count, counts[0]);
+  EXPECT_EQ(found(), counts[0]);
 }
 
 }  // namespace

@@ -18,6 +18,7 @@
 #include <memory>
 #include <mutex>
 
+#include "hashing/fast_modulo.h"
 #include "hashing/item_pool.h"
 
 namespace tessul {
@@ -86,6 +87,7 @@ class HashSet {
   // first on a set in use.
   void Init(unsigned int n) {
     bucketCount = n;
+    bucketOf_ = FastModulo(n > 0 ? n : 1);
     elementCount = 0;
     buckets_ = n > 0 ? new HashItem<T>*[n]() : nullptr;
   }
@@ -130,7 +132,7 @@ class HashSet {
   template <typename Predicate>
   T* FindIf(const T& probe, uint64_t hash, Predicate accept) const {
     if (bucketCount == 0) return nullptr;
-    const uint32_t b = static_cast<uint32_t>(hash % bucketCount);
+    const uint32_t b = bucketOf_(hash);
     // A kept chain without an equal element need not be made.
     if (isKept(b) && !kept_->holdsEqual(keptBegin(b), keptEnd(b), probe)) {
       return nullptr;
@@ -249,7 +251,7 @@ class HashSet {
 
  private:
   HashItem<T>*& chainOf(const T& element) const {
-    const uint32_t b = static_cast<uint32_t>(hashOf(element) % bucketCount);
+    const uint32_t b = bucketOf_(hashOf(element));
     makeIfKept(b);
     return buckets_[b];
   }
@@ -295,9 +297,13 @@ class HashSet {
     delete[] buckets_;
     buckets_ = grown;
     bucketCount = 2 * count;
+    bucketOf_ = FastModulo(bucketCount);
   }
 
   HashItem<T>** buckets_ = nullptr;  // bucketCount chain heads
+  // Reduces hashes modulo bucketCount without a division: every lookup of a
+  // request takes a bucket this way.
+  FastModulo bucketOf_{1};
   // The chains kept as records, or null when every chain is made.
   std::unique_ptr<KeptRecords<T>> kept_;
 };
