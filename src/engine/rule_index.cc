@@ -72,7 +72,11 @@ bool RuleIndex::keyOf(const Filter& rule, bool byFingerprint,
 void RuleIndex::build(const Filter* rules, int count, bool byFingerprint,
                       const Filter* extra, int extraCount) {
   reset();
+  rules_ = rules;
+  count_ = count;
+  if (count + extraCount == 0) return;
   std::vector<std::pair<uint64_t, int32_t>> keyed;
+  keyed.reserve(count + extraCount);
   for (int i = 0; i < count + extraCount; ++i) {
     const Filter& rule = i < count ? rules[i] : extra[i - count];
     if (rule.pattern == nullptr || (rule.type & TypeRegex) != TypeNone) {
@@ -85,12 +89,11 @@ void RuleIndex::build(const Filter* rules, int count, bool byFingerprint,
       unkeyed_.push_back(i);
     }
   }
+  if (keyed.empty()) return;  // findCandidates() needs no slots
   std::sort(keyed.begin(), keyed.end());
 
   // 64 bits a key, up to the 2^16 bits that the largest arrays share.
-  if (!keyed.empty()) {
-    presentKeys_.reset(PresenceBits::log2BitsFor(keyed.size(), 64, 16));
-  }
+  presentKeys_.reset(PresenceBits::log2BitsFor(keyed.size(), 64, 16));
   size_t slotCount = 16;
   while (slotCount < keyed.size() * 2) slotCount *= 2;
   slots_.assign(slotCount, Slot{0, 0, 0});
@@ -108,8 +111,6 @@ void RuleIndex::build(const Filter* rules, int count, bool byFingerprint,
     rulesByKey_.push_back(rule);
     presentKeys_.add(key);
   }
-  rules_ = rules;
-  count_ = count;
 }
 
 const RuleIndex::Slot* RuleIndex::find(uint64_t key) const {
@@ -126,17 +127,21 @@ void RuleIndex::findCandidates(const char* url, int urlLength,
   if (urlLength < keyLength_ || rulesByKey_.empty()) return;
   const int highByte = 8 * (keyLength_ - 1);
   uint64_t key = pack(url);
+  // The unkeyed rules and each key's rules are runs in ascending order;
+  // one run alone needs no sorting.
+  int runs = unkeyed_.empty() ? 0 : 1;
   for (int i = 0;; ++i) {
     const Slot* slot = presentKeys_.mayContain(key) ? find(key) : nullptr;
     if (slot != nullptr) {
       candidates->insert(candidates->end(), rulesByKey_.begin() + slot->first,
                          rulesByKey_.begin() + slot->first + slot->count);
+      ++runs;
     }
     if (i + keyLength_ >= urlLength) break;
     const auto next = static_cast<unsigned char>(url[i + keyLength_]);
     key = (key >> 8) | (static_cast<uint64_t>(next) << highByte);
   }
-  if (candidates->size() < 2) return;
+  if (runs < 2) return;
   std::sort(candidates->begin(), candidates->end());
   candidates->erase(std::unique(candidates->begin(), candidates->end()),
                     candidates->end());
