@@ -146,6 +146,8 @@ void ElementHiding::build(const Filter* rules, int32_t count) {
   clear();
   pageExceptions_ = std::move(pageExceptions);
   longRules_ = std::move(longRules);
+  // Without rules, selectorsFor() answers before it looks at anything.
+  if (count <= 0 && longRules_.empty()) return;
 
   // The array's rules and the long ones, in list order.
   std::vector<const Filter*> inOrder;
