@@ -23,8 +23,12 @@ constexpr std::string_view kNonHidingPrefixes[] = {"+js(", "^",   "?#",
 
 bool hidesNothing(std::string_view selector) {
   if (selector.empty()) return true;
+  // Most selectors differ from every prefix in their first byte.
   for (std::string_view prefix : kNonHidingPrefixes) {
-    if (selector.substr(0, prefix.size()) == prefix) return true;
+    if (selector[0] == prefix[0] &&
+        selector.substr(0, prefix.size()) == prefix) {
+      return true;
+    }
   }
   return false;
 }
