@@ -86,6 +86,34 @@ TEST_F(RequestMatchingTest, HostOnlyRulesAndExceptions) {
   EXPECT_EQ(patternOf(exception), "ads.test^");
 }
 
+// The indexes hand over a URL's candidates from several runs (the rules
+// without key, each key found); whatever their order in the URL, the first
+// rule of the list that applies decides.
+TEST(IndexedRuleOrderTest, TheFirstRuleOfTheListDecides) {
+  struct Case {
+    const char* list;
+    const char* url;
+    const char* rule;
+  };
+  const Case kCases[] = {
+      {"ad*js\n-ads-\n", "https://x.test/-ads-a.js", "ad*js"},  // unkeyed first
+      {"-ads-\nad*js\n", "https://x.test/-ads-a.js", "-ads-"},
+      {"-ban-\n-ads-\n", "https://x.test/-ads-ban-", "-ban-"},  // keys reversed
+      {"-ads*b\n-ads-\n", "https://x.test/-ads--ads-b", "-ads*b"},  // key twice
+      {"-ads-\n", "https://x.test/-ads--ads-", "-ads-"},
+      {"qwerty1\nqwerty\n", "https://x.test/qwerty12", "qwerty1"},
+      {"zxcvbn\nqwerty\n", "https://x.test/qwerty/zxcvbn", "zxcvbn"},
+  };
+  for (const Case& c : kCases) {
+    TessulClient engine;
+    engine.parse(c.list);
+    Filter* rule = nullptr;
+    EXPECT_TRUE(engine.matches(c.url, OptNone, nullptr, &rule, nullptr))
+        << c.list;
+    EXPECT_EQ(patternOf(rule), c.rule) << c.list;
+  }
+}
+
 TEST_F(RequestMatchingTest, ExceptionsWinOverImportant) {
   engine.parse("qwerty$important\n@@qwerty$image");
   EXPECT_FALSE(blocked("https://a.test/qwerty.png", OptImage));

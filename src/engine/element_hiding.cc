@@ -23,8 +23,12 @@ constexpr std::string_view kNonHidingPrefixes[] = {"+js(", "^",   "?#",
 
 bool hidesNothing(std::string_view selector) {
   if (selector.empty()) return true;
+  // Most selectors differ from every prefix in their first byte.
   for (std::string_view prefix : kNonHidingPrefixes) {
-    if (selector.substr(0, prefix.size()) == prefix) return true;
+    if (selector[0] == prefix[0] &&
+        selector.substr(0, prefix.size()) == prefix) {
+      return true;
+    }
   }
   return false;
 }
@@ -146,6 +150,8 @@ void ElementHiding::build(const Filter* rules, int32_t count) {
   clear();
   pageExceptions_ = std::move(pageExceptions);
   longRules_ = std::move(longRules);
+  // Without rules, selectorsFor() answers before it looks at anything.
+  if (count <= 0 && longRules_.empty()) return;
 
   // The array's rules and the long ones, in list order.
   std::vector<const Filter*> inOrder;

@@ -75,7 +75,11 @@ bool RuleIndex::keyOf(const Filter& rule, bool byFingerprint,
 void RuleIndex::build(const Filter* rules, int count, bool byFingerprint,
                       const Filter* extra, int extraCount) {
   reset();
+  rules_ = rules;
+  count_ = count;
+  if (count + extraCount == 0) return;
   std::vector<std::pair<uint64_t, int32_t>> keyed;
+  keyed.reserve(count + extraCount);
   for (int i = 0; i < count + extraCount; ++i) {
     const Filter& rule = i < count ? rules[i] : extra[i - count];
     if (rule.pattern == nullptr || (rule.type & TypeRegex) != TypeNone) {
@@ -88,13 +92,12 @@ void RuleIndex::build(const Filter* rules, int count, bool byFingerprint,
       unkeyed_.push_back(i);
     }
   }
+  if (keyed.empty()) return;  // findCandidates() needs no slots
 
   // 64 bits a key, up to 2^18 bits (32 KiB): the fingerprinted array's ten
   // thousand keys then rule out all but a few windows of a URL before the
   // slots, which lie far apart in memory, are probed.
-  if (!keyed.empty()) {
-    presentKeys_.reset(PresenceBits::log2BitsFor(keyed.size(), 64, 18));
-  }
+  presentKeys_.reset(PresenceBits::log2BitsFor(keyed.size(), 64, 18));
   // At most two thirds full: the presence bits keep most absent keys from
   // probing at all, and the slots are the index's largest part.
   size_t slotCount = 16;
@@ -116,8 +119,6 @@ void RuleIndex::build(const Filter* rules, int count, bool byFingerprint,
     Slot* slot = slotFor(key);
     rulesByKey_[slot->first + slot->count++] = rule;
   }
-  rules_ = rules;
-  count_ = count;
 }
 
 RuleIndex::Slot* RuleIndex::slotFor(uint64_t key) {
@@ -144,17 +145,21 @@ void RuleIndex::findCandidates(const char* url, int urlLength,
   if (urlLength < keyLength_ || rulesByKey_.empty()) return;
   const int highByte = 8 * (keyLength_ - 1);
   uint64_t key = pack(url);
+  // The unkeyed rules and each key's rules are runs in ascending order;
+  // one run alone needs no sorting.
+  int runs = unkeyed_.empty() ? 0 : 1;
   for (int i = 0;; ++i) {
     const Slot* slot = presentKeys_.mayContain(key) ? find(key) : nullptr;
     if (slot != nullptr) {
       candidates->insert(candidates->end(), rulesByKey_.begin() + slot->first,
                          rulesByKey_.begin() + slot->first + slot->count);
+      ++runs;
     }
     if (i + keyLength_ >= urlLength) break;
     const auto next = static_cast<unsigned char>(url[i + keyLength_]);
     key = (key >> 8) | (static_cast<uint64_t>(next) << highByte);
   }
-  if (candidates->size() < 2) return;
+  if (runs < 2) return;
   std::sort(candidates->begin(), candidates->end());
   candidates->erase(std::unique(candidates->begin(), candidates->end()),
                     candidates->end());

@@ -60,11 +60,12 @@ const BadFingerprintKeys& badFingerprintKeys() {
 
 // Whether a bad substring ends at window[last]. The search below grows a
 // window one byte at a time from a window known to hold none, so this
-// answers as hasBadSubstring() over the whole window would.
+// answers as hasBadSubstring() over the whole window would. The last byte
+// rules out most windows before a comparison.
 bool badSubstringEndsAt(const char* window, int last) {
   for (const char* bad : badSubstrings) {
     const int length = static_cast<int>(strlen(bad));
-    if (last + 1 >= length &&
+    if (last + 1 >= length && window[last] == bad[length - 1] &&
         memcmp(window + last + 1 - length, bad, length) == 0) {
       return true;
     }
