@@ -134,5 +134,19 @@ TEST(FuzzRegressionTest, HostRulesWithAnEmptyHostLieInTheirBucketWhenLoaded) {
                               false);
 }
 
+// engine_image: a header that says a rule array holds more records than
+// its section does, in an image whose last byte is a zero byte. The reader
+// of record headers relied on that last zero byte to stop its scan, and
+// read one byte past the image when the records ran out exactly at its
+// end. The image is refused, and nothing outside it is read (the test runs
+// under AddressSanitizer too).
+TEST(FuzzRegressionTest, RecordsThatRunOutAtTheImagesEndAreRefused) {
+  const ExactCopy image(regression("engine_image/array-record-at-the-end"));
+  TessulClient engine;
+  std::string reason;
+  EXPECT_FALSE(engine.deserialize(image.data(), image.size(), &reason));
+  EXPECT_NE(reason.find("Rules"), std::string::npos) << reason;
+}
+
 }  // namespace
 }  // namespace tessul

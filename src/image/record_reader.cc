@@ -23,8 +23,11 @@ bool RecordReader::failAt(size_t position, const char* why) {
 // zero byte needs no search for it first: the header must end where its
 // numbers do.
 int RecordReader::readHeader(uint32_t* values, int minCount, int maxCount) {
+  // The zero byte that ends the text lies at or after the position only
+  // while bytes remain.
   const char* end = nullptr;
-  if (!endsInZeroByte_ && (end = zeroByteAhead()) == nullptr) {
+  if ((!endsInZeroByte_ || remaining() == 0) &&
+      (end = zeroByteAhead()) == nullptr) {
     fail("a header runs past the end of its section");
     return -1;
   }
@@ -36,7 +39,7 @@ int RecordReader::readHeader(uint32_t* values, int minCount, int maxCount) {
     wellFormed = readNumber(&values[count]);
     count += wellFormed ? 1 : 0;
   }
-  const bool atEnd = endsInZeroByte_ ? *current() == '\0' : current() == end;
+  const bool atEnd = end == nullptr ? *current() == '\0' : current() == end;
   if (!wellFormed || !atEnd || count < minCount) {
     position_ = start;
     fail(kNotItsNumbers);

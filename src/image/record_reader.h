@@ -81,7 +81,9 @@ class RecordReader {
   // that is no digit, so in a text that ends in a zero byte the header is
   // read without a search for its end first.
   bool readHeader(uint32_t* values, int count) {
-    if (!endsInZeroByte_) return readHeader(values, count, count) == count;
+    if (!endsInZeroByte_ || remaining() == 0) {
+      return readHeader(values, count, count) == count;
+    }
     const size_t start = position_;
     for (int i = 0; i < count; ++i) {
       const char expected = i + 1 < count ? ',' : '\0';
