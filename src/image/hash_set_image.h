@@ -4,10 +4,12 @@
 #ifndef TESSUL_IMAGE_HASH_SET_IMAGE_H_
 #define TESSUL_IMAGE_HASH_SET_IMAGE_H_
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <memory>
 #include <utility>
+#include <vector>
 
 #include "hashing/fast_modulo.h"
 #include "hashing/hash_set.h"
@@ -205,41 +207,59 @@ bool HashSet<T>::HasNewlineBefore(const char* text, unsigned int limit) {
   return hasNewlineBefore(text, limit);
 }
 
-// The set's own section is read back record by record beside the chains it
-// was written from, so that a set is kept only when every element would be
-// made again as it is.
+// One walk over the chains writes each element's record and reads it back
+// at once, while both are at hand, so that a set is kept only when every
+// element would be made again as it is.
 template <typename T>
 bool HashSet<T>::KeepAsRecords() {
   if (bucketCount == 0) return false;
-  unsigned int size = 0;
-  std::unique_ptr<char[]> text(Serialize(&size));
+  // Records are written into zero-filled room, grown as they come.
+  std::vector<char> text;
+  size_t length = 0;
+  auto roomFor = [&](size_t bytes) {
+    if (text.size() < length + bytes) {
+      text.resize(std::max(2 * text.size(), length + bytes));
+    }
+    return text.data() + length;
+  };
+  {
+    RecordWriter header(roomFor(32), 32);
+    header.writeHeader({bucketCount, allowDuplicates ? 1u : 0u});
+    length += header.length();
+  }
   std::unique_ptr<KeptRecords<T>> kept = kept_records::make<T>(bucketCount);
-  RecordReader in(text.get(), size);
-  uint32_t header[2];
-  if (!in.readHeader(header, 2)) return false;
   for (uint32_t b = 0; b < bucketCount; ++b) {
-    kept->bucketStarts[b] = static_cast<uint32_t>(in.position());
-    // A chain kept already was copied as its records.
-    const bool compared = !isKept(b);
-    HashItem<T>* item = compared ? buckets_[b] : nullptr;
-    while (!in.atZeroByte()) {
-      T read;
-      if (!readSetRecord(in, &read)) return false;
-      if (compared) {
-        if (item == nullptr ||
-            !kept_records::keepsEveryField(read, *item->element)) {
-          return false;
-        }
-        item = item->next;
-      }
+    kept->bucketStarts[b] = static_cast<uint32_t>(length);
+    if (isKept(b)) {
+      // A chain kept already is its records.
+      const size_t size = static_cast<size_t>(keptEnd(b) - keptBegin(b));
+      memcpy(roomFor(size), keptBegin(b), size);
+      length += size;
       kept->kept[b].store(true, std::memory_order_relaxed);
     }
-    if (item != nullptr) return false;
-    in.skip(1);
+    for (HashItem<T>* item = isKept(b) ? nullptr : buckets_[b];
+         item != nullptr; item = item->next) {
+      const T& element = *item->element;
+      const size_t size = static_cast<size_t>(element.Serialize(nullptr));
+      char* record = roomFor(size);
+      element.Serialize(record);
+      RecordReader in(record, size);
+      T read;
+      if (!readSetRecord(in, &read) || in.remaining() != 0 ||
+          !kept_records::keepsEveryField(read, element)) {
+        return false;
+      }
+      length += size;
+      kept->kept[b].store(true, std::memory_order_relaxed);
+    }
+    *roomFor(1) = '\0';  // end of the bucket
+    ++length;
   }
-  kept->bucketStarts[bucketCount] = size;
-  kept->text = text.get();
-  kept->ownedText = std::move(text);
+  if (length > UINT32_MAX) return false;  // offsets are 32 bits
+  kept->bucketStarts[bucketCount] = static_cast<uint32_t>(length);
+  kept->ownedText.reset(new char[length]);
+  memcpy(kept->ownedText.get(), text.data(), length);
+  kept->text = kept->ownedText.get();
   items.clear();
   memset(buckets_, 0, sizeof(*buckets_) * bucketCount);
   kept_ = std::move(kept);
