@@ -146,6 +146,33 @@ TEST(HashSetTest, BucketsDoubleWhenChainsGrowLong) {
   EXPECT_EQ(duplicates, (std::vector<int>{1, 100}));
 }
 
+// Growing keeps each chain in the order of its additions, also when a
+// removed element's node served a later addition, which then lies before
+// elements added earlier.
+TEST(HashSetTest, GrowingKeepsTheOrderOfAdditions) {
+  for (bool removeFirst : {false, true}) {
+    HashSet<Item> set;
+    set.Init(1);
+    std::vector<int> added;
+    for (int key = 0; key < 8; ++key) {
+      set.Add({key, uint64_t(key) * 2, key}, true);
+      added.push_back(key);
+    }
+    if (removeFirst) {
+      set.Remove({0, 0, 0});
+      added.erase(added.begin());
+    }
+    for (int key = 8; set.bucketCount == 1; ++key) {
+      set.Add({key, uint64_t(key) * 2, key}, true);
+      added.push_back(key);
+    }
+    // Even hashes: every element stays in chain 0 of 2.
+    EXPECT_EQ(set.bucketCount, 2u);
+    EXPECT_EQ(chainTags(set, 0), added) << removeFirst;
+    EXPECT_TRUE(chainTags(set, 1).empty());
+  }
+}
+
 TEST(HashSetTest, AChainByDesignDoesNotGrow) {
   BadFingerprintsHashSet tracker;
   for (int i = 0; i < 100; ++i) {

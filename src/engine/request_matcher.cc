@@ -139,11 +139,7 @@ void HostPresence::build(const HashSet<Filter>* hostSet) {
     return;
   }
   begin(hostSet);
-  for (uint32_t b = 0; b < hostSet->bucketCount; ++b) {
-    for (HashItem<Filter>* item = hostSet->chain(b); item; item = item->next) {
-      add(item->element->hash());
-    }
-  }
+  hostSet->forEachHash([this](uint64_t hash) { add(hash); });
   elementCount = hostSet->elementCount;
 }
 

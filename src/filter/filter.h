@@ -275,6 +275,14 @@ class Filter {
 // keyword names is left out: such rules are dropped by the engine.
 TESSUL_EXPORT std::string ruleText(const Filter& rule);
 
+// Host sets compare anchor hosts only: two rules without a host are equal
+// whatever their patterns, which their hashes cover. A rule with a host
+// equals only rules of that host, which hash alike (see HashSet).
+inline bool equalOnesHashAlike(const Filter& rule) {
+  return rule.anchorHost != nullptr && rule.anchorHostLen != 0 &&
+         (rule.anchorHostLen > 0 || rule.anchorHost[0] != '\0');
+}
+
 // Marks `count` consecutive filters borrowed, so that destroying them frees
 // no text.
 void setFilterBorrowedMemory(Filter* filters, int count);

@@ -32,6 +32,15 @@ uint64_t hashOf(const T& element) {
   return element.hash();
 }
 
+// Whether every stored element equal to `probe` has the probe's hash, so
+// that an element whose hash differs is passed over without a comparison.
+// A type whose equality sees less than its hash does overloads this in its
+// own header.
+template <typename T>
+bool equalOnesHashAlike(const T&) {
+  return true;
+}
+
 // Why an engine image section was refused: the check that failed, and the
 // offset from the section's start where it did.
 struct SectionFault {
@@ -105,11 +114,17 @@ class HashSet {
   template <typename Predicate>
   bool AddUnless(const T& item, Predicate found) {
     if (bucketCount == 0) return false;
-    HashItem<T>** link = &chainOf(item);
+    const uint64_t hash = hashOf(item);
+    const uint32_t b = bucketOf_(hash);
+    makeIfKept(b);
+    const bool hashDecides = equalOnesHashAlike(item);
+    HashItem<T>** link = &buckets_[b];
     for (; *link != nullptr; link = &(*link)->next) {
+      if (hashDecides && storedHash(*link) != hash) continue;
       if (*(*link)->element == item && found(*(*link)->element)) return false;
     }
     *link = items.make(item);
+    ItemPool<T>::setHash(*link, hash);
     ++elementCount;
     while (isCrowded()) Grow();
     return true;
@@ -137,7 +152,9 @@ class HashSet {
     if (isKept(b) && !kept_->holdsEqual(keptBegin(b), keptEnd(b), probe)) {
       return nullptr;
     }
+    const bool hashDecides = equalOnesHashAlike(probe);
     for (HashItem<T>* item = chain(b); item != nullptr; item = item->next) {
+      if (hashDecides && storedHash(item) != hash) continue;
       if (*item->element == probe && accept(*item->element)) {
         return item->element;
       }
@@ -178,6 +195,17 @@ class HashSet {
   HashItem<T>* chain(uint32_t b) const {
     makeIfKept(b);
     return buckets_[b];
+  }
+  // Calls visit(hash) with the hash of every element, in no particular
+  // order (the order the nodes lie in memory), making kept chains first.
+  template <typename Visit>
+  void forEachHash(Visit visit) const {
+    for (uint32_t b = 0; b < bucketCount; ++b) makeIfKept(b);
+    items.forEachItem([&](HashItem<T>* item) { visit(storedHash(item)); });
+  }
+  // The hash of the element of a node in this set.
+  static uint64_t storedHash(const HashItem<T>* item) {
+    return ItemPool<T>::hashOf(item);
   }
   // Whether chain b is kept as records (see KeptRecords): it holds elements
   // that chain(b) would make.
@@ -282,22 +310,46 @@ class HashSet {
     kept_.reset();
     const uint32_t count = bucketCount;
     HashItem<T>** grown = new HashItem<T>*[2 * count]();
+    if (items.madeInOrder()) {
+      regrowInOrderMade(grown, 2 * count);
+    } else {
+      regrowByChains(grown, count);
+    }
+    delete[] buckets_;
+    buckets_ = grown;
+    bucketCount = 2 * count;
+    bucketOf_ = FastModulo(bucketCount);
+  }
+
+  // Each chain holds its elements in the order they were made, as long as
+  // no slot was made twice, so the new chains are made by reading the
+  // nodes in the pool's order, block after block, rather than following
+  // the chains all over memory.
+  void regrowInOrderMade(HashItem<T>** grown, uint32_t grownCount) {
+    std::unique_ptr<HashItem<T>**[]> tails(new HashItem<T>**[grownCount]);
+    for (uint32_t b = 0; b < grownCount; ++b) tails[b] = &grown[b];
+    const FastModulo bucketOf(grownCount);
+    items.forEachItem([&](HashItem<T>* item) {
+      HashItem<T>**& tail = tails[bucketOf(storedHash(item))];
+      item->next = nullptr;
+      *tail = item;
+      tail = &item->next;
+    });
+  }
+
+  void regrowByChains(HashItem<T>** grown, uint32_t count) {
     for (uint32_t b = 0; b < count; ++b) {
       HashItem<T>** tails[2] = {&grown[b], &grown[b + count]};
       HashItem<T>* item = buckets_[b];
       while (item != nullptr) {
         HashItem<T>* next = item->next;
-        const bool upper = hashOf(*item->element) % (2 * count) != b;
+        const bool upper = ItemPool<T>::hashOf(item) % (2 * count) != b;
         item->next = nullptr;
         *tails[upper] = item;
         tails[upper] = &item->next;
         item = next;
       }
     }
-    delete[] buckets_;
-    buckets_ = grown;
-    bucketCount = 2 * count;
-    bucketOf_ = FastModulo(bucketCount);
   }
 
   HashItem<T>** buckets_ = nullptr;  // bucketCount chain heads

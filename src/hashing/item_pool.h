@@ -53,6 +53,16 @@ class ItemPool {
     return &slot->item;
   }
 
+  // The hash of a node's element, kept beside the node by the set that
+  // made it (setHash), so that growing the set and describing its hosts
+  // need not read the elements again.
+  static uint64_t hashOf(const HashItem<T>* item) {
+    return reinterpret_cast<const Slot*>(item)->hash;
+  }
+  static void setHash(HashItem<T>* item, uint64_t hash) {
+    reinterpret_cast<Slot*>(item)->hash = hash;
+  }
+
   // Destroys the element of a node that this pool made; the node's slot
   // serves a later make().
   void release(HashItem<T>* item) {
@@ -63,24 +73,37 @@ class ItemPool {
   // Destroys every element and frees every block.
   void clear() {
     if (!std::is_trivially_destructible<T>::value) {
-      for (size_t b = 0; b < blocks_.size(); ++b) {
-        const uint32_t used =
-            b + 1 == blocks_.size() ? lastBlockUsed_ : blocks_[b].capacity;
-        for (uint32_t i = 0; i < used; ++i) {
-          T* element = blocks_[b].slots[i].item.element;
-          if (element != nullptr) element->~T();
-        }
-      }
+      forEachItem([](HashItem<T>* item) { item->element->~T(); });
     }
     blocks_.clear();
     lastBlockUsed_ = 0;
     freeSlots_ = nullptr;
+    reused_ = false;
   }
+
+  // Calls visit(node) for every node that holds an element, in the order
+  // the nodes were made, unless a released slot served again
+  // (madeInOrder() false), reading the blocks one after another.
+  template <typename Visit>
+  void forEachItem(Visit visit) {
+    for (size_t b = 0; b < blocks_.size(); ++b) {
+      const uint32_t used =
+          b + 1 == blocks_.size() ? lastBlockUsed_ : blocks_[b].capacity;
+      for (uint32_t i = 0; i < used; ++i) {
+        HashItem<T>* item = &blocks_[b].slots[i].item;
+        if (item->element != nullptr) visit(item);
+      }
+    }
+  }
+  // Whether forEachItem() visits the nodes in the order they were made: no
+  // released slot has served a later make() since the last clear().
+  bool madeInOrder() const { return !reused_; }
 
  private:
   // The node comes first, so that a node's address is its slot's.
   struct Slot {
     HashItem<T> item;
+    uint64_t hash;
     alignas(T) unsigned char storage[sizeof(T)];
   };
   static_assert(offsetof(Slot, item) == 0);
@@ -92,6 +115,7 @@ class ItemPool {
 
   Slot* takeSlot() {
     if (freeSlots_ != nullptr) {
+      reused_ = true;
       Slot* slot = freeSlots_;
       freeSlots_ = reinterpret_cast<Slot*>(slot->item.next);
       return slot;
@@ -118,6 +142,7 @@ class ItemPool {
   std::vector<Block> blocks_;
   uint32_t lastBlockUsed_ = 0;  // slots handed out of the last block
   Slot* freeSlots_ = nullptr;   // released slots, linked through item.next
+  bool reused_ = false;         // a released slot was made again
 };
 
 }  // namespace tessul

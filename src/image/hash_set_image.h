@@ -4,12 +4,10 @@
 #ifndef TESSUL_IMAGE_HASH_SET_IMAGE_H_
 #define TESSUL_IMAGE_HASH_SET_IMAGE_H_
 
-#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <memory>
 #include <utility>
-#include <vector>
 
 #include "hashing/fast_modulo.h"
 #include "hashing/hash_set.h"
@@ -67,6 +65,7 @@ void read(const char* begin, const char* end, bool copyTexts,
         return;
       }
     }
+    ItemPool<T>::setHash(item, tessul::hashOf(*item->element));
     *tail = item;
     tail = &item->next;
   }
@@ -169,6 +168,7 @@ bool HashSet<T>::ReadSection(RecordReader& in, Visitor* visitor,
       }
       if (visitor != nullptr) visitor->visit(element, hash);
       if (item != nullptr) {
+        ItemPool<T>::setHash(item, hash);
         *tail = item;
         tail = &item->next;
       } else {
@@ -207,59 +207,57 @@ bool HashSet<T>::HasNewlineBefore(const char* text, unsigned int limit) {
   return hasNewlineBefore(text, limit);
 }
 
-// One walk over the chains writes each element's record and reads it back
-// at once, while both are at hand, so that a set is kept only when every
-// element would be made again as it is.
+// The set's section is measured, then written into its own buffer record by
+// record, each record read back at once while it and its element are at
+// hand: a set is kept only when every element would be made again as it is.
+// The buffer is made once at its size, so parsing leaves no large block
+// freed behind it.
 template <typename T>
 bool HashSet<T>::KeepAsRecords() {
   if (bucketCount == 0) return false;
-  // Records are written into zero-filled room, grown as they come.
-  std::vector<char> text;
-  size_t length = 0;
-  auto roomFor = [&](size_t bytes) {
-    if (text.size() < length + bytes) {
-      text.resize(std::max(2 * text.size(), length + bytes));
-    }
-    return text.data() + length;
-  };
-  {
-    RecordWriter header(roomFor(32), 32);
-    header.writeHeader({bucketCount, allowDuplicates ? 1u : 0u});
-    length += header.length();
+  // Measured in the order the elements lie in memory: the chains are
+  // followed once, to write.
+  RecordWriter header(nullptr, 0);
+  header.writeHeader({bucketCount, allowDuplicates ? 1u : 0u});
+  size_t size = header.length() + bucketCount;  // and the bucket ends
+  for (uint32_t b = 0; b < bucketCount; ++b) {
+    if (isKept(b)) size += static_cast<size_t>(keptEnd(b) - keptBegin(b));
   }
+  items.forEachItem([&](HashItem<T>* item) {
+    size += static_cast<size_t>(item->element->Serialize(nullptr));
+  });
+  if (size > UINT32_MAX) return false;  // offsets are 32 bits
+  std::unique_ptr<char[]> text(new char[size]());
+  RecordWriter out(text.get(), size);
+  out.writeHeader({bucketCount, allowDuplicates ? 1u : 0u});
   std::unique_ptr<KeptRecords<T>> kept = kept_records::make<T>(bucketCount);
   for (uint32_t b = 0; b < bucketCount; ++b) {
-    kept->bucketStarts[b] = static_cast<uint32_t>(length);
+    kept->bucketStarts[b] = static_cast<uint32_t>(out.length());
     if (isKept(b)) {
       // A chain kept already is its records.
-      const size_t size = static_cast<size_t>(keptEnd(b) - keptBegin(b));
-      memcpy(roomFor(size), keptBegin(b), size);
-      length += size;
+      out.writeBytes(keptBegin(b), static_cast<size_t>(keptEnd(b) - keptBegin(b)));
       kept->kept[b].store(true, std::memory_order_relaxed);
     }
     for (HashItem<T>* item = isKept(b) ? nullptr : buckets_[b];
          item != nullptr; item = item->next) {
       const T& element = *item->element;
-      const size_t size = static_cast<size_t>(element.Serialize(nullptr));
-      char* record = roomFor(size);
-      element.Serialize(record);
-      RecordReader in(record, size);
+      const char* record = out.position();
+      const size_t length = static_cast<size_t>(element.Serialize(out.position()));
+      out.advance(length);
+      RecordReader in(record, length);
       T read;
       if (!readSetRecord(in, &read) || in.remaining() != 0 ||
           !kept_records::keepsEveryField(read, element)) {
         return false;
       }
-      length += size;
       kept->kept[b].store(true, std::memory_order_relaxed);
     }
-    *roomFor(1) = '\0';  // end of the bucket
-    ++length;
+    out.writeByte('\0');  // end of the bucket
   }
-  if (length > UINT32_MAX) return false;  // offsets are 32 bits
-  kept->bucketStarts[bucketCount] = static_cast<uint32_t>(length);
-  kept->ownedText.reset(new char[length]);
-  memcpy(kept->ownedText.get(), text.data(), length);
-  kept->text = kept->ownedText.get();
+  if (out.length() != size) return false;  // a record wrote otherwise than it measured
+  kept->bucketStarts[bucketCount] = static_cast<uint32_t>(out.length());
+  kept->text = text.get();
+  kept->ownedText = std::move(text);
   items.clear();
   memset(buckets_, 0, sizeof(*buckets_) * bucketCount);
   kept_ = std::move(kept);
