@@ -1,5 +1,7 @@
 #include "hashing/hash_fn.h"
 
+#include <cstring>
+#include <memory>
 #include <random>
 #include <string>
 
@@ -26,6 +28,35 @@ TEST(HashFnTest, LongStringsWrapAndNeedNoTable) {
   ASSERT_EQ(text.size(), 36u);
   EXPECT_EQ(HashFn(19, true)(text.data(), 36), 12191022727706376606ull);
   EXPECT_EQ(HashFn(19, false)(text.data(), 36), 12191022727706376606ull);
+}
+
+// Texts of every length up to 40, of every byte value, in buffers that end
+// right after the zero byte (or the limit), so that AddressSanitizer reports
+// a read past either; primes up to 254 are summed a word at a time, larger
+// ones a byte at a time.
+TEST(HashFnTest, HashToZeroIsTheHashOfTheTextBeforeIt) {
+  std::mt19937 random(7);
+  for (const HashFn& fn : {HashFn(19, true), HashFn(53, false),
+                           HashFn(251, false), HashFn(257, false)}) {
+    for (size_t length = 0; length <= 40; ++length) {
+      std::string text(length, '\0');
+      for (char& c : text) c = static_cast<char>(1 + random() % 255);
+      std::unique_ptr<char[]> ended(new char[length + 1]);
+      memcpy(ended.get(), text.data(), length);
+      ended[length] = '\0';
+      size_t found = 99;
+      uint64_t hash = 0;
+      ASSERT_TRUE(fn.polynomialToZero(ended.get(), length + 1, &found, &hash));
+      EXPECT_EQ(found, length);
+      EXPECT_EQ(hash, fn(text.data(), static_cast<int>(length)))
+          << "prime " << fn.prime << ", length " << length;
+
+      std::unique_ptr<char[]> unended(new char[length]);
+      memcpy(unended.get(), text.data(), length);
+      EXPECT_FALSE(fn.polynomialToZero(unended.get(), length, &found, &hash))
+          << "no zero byte before the limit";
+    }
+  }
 }
 
 TEST(HashFnTest, CustomPowTableAgreesWithSquaring) {

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -107,6 +108,91 @@ TEST(KeptRecordsTest, KeptSetGrowsWithEveryRule) {
   for (const char* host : kHosts) EXPECT_NE(set.Find(probe(host)), nullptr);
   for (const std::string& host : added) {
     EXPECT_NE(set.Find(probe(host.c_str())), nullptr) << host;
+  }
+}
+
+// The hashes a reading hands its visitor, in order.
+struct SeenHashes final : HashSet<Filter>::Visitor {
+  void visit(uint64_t hash) override { seen.push_back(hash); }
+  std::vector<uint64_t> seen;
+};
+
+// How a set read from a section turned out.
+struct Reading {
+  bool read;
+  std::string check;
+  size_t offset;
+  uint32_t elementCount;
+  std::vector<uint64_t> hashes;
+};
+
+Reading readSection(const std::string& bytes, bool keepRecords,
+                    HashSet<Filter>* set) {
+  ExactCopy image(bytes);
+  SeenHashes hashes;
+  SectionFault fault;
+  const bool read = set->Deserialize(image.data(), image.size(), &hashes,
+                                     &fault, keepRecords);
+  return {read, fault.check ? fault.check : "", fault.offset,
+          set->elementCount, hashes.seen};
+}
+
+// Sections large enough to be read in two halves at once, intact or damaged
+// in either half, read as they do into chains made in one pass: the same
+// elements, hashes and first damage. In the second set every pattern holds
+// what looks like the start of a bucket and a record.
+TEST(KeptRecordsTest, LargeSectionsReadInHalvesAsInOnePass) {
+  constexpr int kRules = 30000;
+  std::vector<std::string> hosts;
+  std::vector<std::string> patterns;
+  for (int i = 0; i < kRules; ++i) {
+    hosts.push_back("h" + std::to_string(i) + ".example");
+    patterns.push_back(hosts.back() + "^");
+    patterns.push_back(patterns.back() +
+                       std::string("\0\0\0" "5,208,0,0\0a.com^a.com\0\0", 27));
+  }
+  for (int misleading = 0; misleading < 2; ++misleading) {
+    HashSet<Filter> written;
+    written.Init(1);
+    for (int i = 0; i < kRules; ++i) {
+      const std::string& pattern = patterns[2 * i + misleading];
+      written.Add(Filter(kHostOnly, OptNone, OptNone, pattern.data(),
+                         static_cast<int>(pattern.size()), nullptr,
+                         hosts[i].c_str(), -1, nullptr, 0),
+                  true);
+    }
+    const std::string bytes = section(written);
+    ASSERT_GT(bytes.size(), size_t{1} << 20);
+    std::vector<std::string> sections = {bytes, bytes.substr(0, bytes.size() - 1)};
+    for (double at : {0.3, 0.8}) {
+      // A host changed in its record, which then lies in another bucket.
+      std::string damaged = bytes;
+      const size_t host = std::string_view(bytes).find(
+          std::string_view(".example\0", 9),
+          static_cast<size_t>(at * static_cast<double>(bytes.size())));
+      damaged[host - 1] ^= 1;
+      sections.push_back(damaged);
+    }
+    for (size_t i = 0; i < sections.size(); ++i) {
+      HashSet<Filter> made;
+      HashSet<Filter> kept;
+      const Reading inOnePass = readSection(sections[i], false, &made);
+      const Reading inHalves = readSection(sections[i], true, &kept);
+      EXPECT_EQ(inHalves.read, inOnePass.read) << misleading << i;
+      EXPECT_EQ(inHalves.read, i == 0) << misleading << i;
+      EXPECT_EQ(inHalves.check, inOnePass.check) << misleading << i;
+      EXPECT_EQ(inHalves.offset, inOnePass.offset) << misleading << i;
+      EXPECT_EQ(inHalves.elementCount, inOnePass.elementCount) << misleading << i;
+      EXPECT_TRUE(inHalves.hashes == inOnePass.hashes) << misleading << i;
+    }
+    ExactCopy image(bytes);
+    HashSet<Filter> set;
+    ASSERT_TRUE(set.Deserialize(image.data(), image.size(), nullptr, nullptr,
+                                /*keepRecords=*/true));
+    for (const std::string& host : hosts) {
+      ASSERT_NE(set.Find(probe(host.c_str())), nullptr) << host;
+    }
+    EXPECT_EQ(section(set), bytes);
   }
 }
 

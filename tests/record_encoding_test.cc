@@ -133,6 +133,48 @@ TEST(SetRecordTest, TagAndDomainTextFollowTheAnchorHost) {
   EXPECT_EQ(read.getDomainCount(false), 1);
 }
 
+// A set that keeps its records only hashes them: it must accept, refuse and
+// step over exactly what reading them does, and hash what it would read.
+// Every record is also cut short at every length.
+TEST(SetRecordTest, HashingARecordChecksItAsReadingItDoes) {
+  const std::string hosted =
+      setRecord(rule(kHostOnly, OptNone, "ads.example^", 12, "ads.example"));
+  const std::string records[] = {
+      hosted,
+      setRecord(rule(kHostOnly, OptThirdParty, "a.test^", 7, "a.test", "tg",
+                     "b.test|~c.test")),
+      setRecord(rule(TypeHostAnchor, OptNone, "x.test/path", 11, "x.test",
+                     nullptr, "~#odd")),
+      setRecord(rule(TypeNone, OptNone, "/no-host-here/", 14, nullptr)),
+      setRecord(rule(TypeNone, OptNone, "", 0, nullptr)),
+      std::string("3,8,0,0\0a\0bc\0\0", 14),   // a pattern with a zero byte
+      std::string("3,8,0,0\0abcabc\0~#,x\0", 20),  // an empty tag, unneeded
+      std::string("3,8,0,0\0abcabc\0~#tag\0", 20),  // no comma ends the tag
+      std::string("3,08,0,0\0abcabc\0\0", 17),   // a leading zero
+      std::string("ffffffff,8,0,0\0abc", 18),   // a negative length
+      hosted + hosted,
+  };
+  for (const std::string& record : records) {
+    for (size_t length = 0; length <= record.size(); ++length) {
+      ExactCopy image(record.data(), length);
+      RecordReader reading(image.data(), image.size());
+      Filter element;
+      const bool read = readSetRecord(reading, &element);
+      RecordReader hashing(image.data(), image.size());
+      uint64_t hash = 0;
+      ASSERT_EQ(hashSetRecord<Filter>(hashing, &hash), read)
+          << length << " bytes of " << record.size();
+      if (read) {
+        EXPECT_EQ(hashing.position(), reading.position());
+        EXPECT_EQ(hash, hashOf(element)) << record;
+      } else {
+        EXPECT_STREQ(hashing.failure(), reading.failure());
+        EXPECT_EQ(hashing.failedAt(), reading.failedAt());
+      }
+    }
+  }
+}
+
 TEST(RecordEncodingTest, EmptyTextsAreWrittenAsZeroBytes) {
   const Filter empty = rule(TypeNone, OptNone, "", 0, "", nullptr, "");
   const std::string array = arrayRecords(&empty, 1);

@@ -6,7 +6,7 @@
 // the answers must also be those of the same engine built on one thread, and
 // every unknown option must be reported exactly once. And lookups on one
 // host set that keeps its rules as image records, which make its chains as
-// they find them.
+// they find them, after a load that read the set in two halves at once.
 
 #include <atomic>
 #include <string>

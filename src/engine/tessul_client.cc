@@ -265,7 +265,7 @@ bool TessulClient::initHashSet(HashSet<Filter>** slot, const char* text,
   struct PresenceFiller final : HashSet<Filter>::Visitor {
     PresenceFiller(HostPresence* presence, const HashSet<Filter>* set)
         : presence(presence), set(set) {}
-    void visit(const Filter&, uint64_t hash) override {
+    void visit(uint64_t hash) override {
       if (presence->set != set) presence->begin(set);  // sized for its buckets
       presence->add(hash);
     }

@@ -5,6 +5,7 @@
 #ifndef TESSUL_HASHING_HASH_FN_H_
 #define TESSUL_HASHING_HASH_FN_H_
 
+#include <cstddef>
 #include <cstdint>
 
 namespace tessul {
@@ -73,6 +74,12 @@ class HashFn {
     }
     return total;
   }
+  // The polynomial hash of the bytes of [text, text + limit) before the
+  // first zero byte, found in the same pass: *length is their count. False
+  // when no zero byte comes before the limit. Reads no byte past that zero
+  // byte's word of eight, and none at or past the limit.
+  bool polynomialToZero(const char* text, size_t limit, size_t* length,
+                        uint64_t* hash) const;
   // prime^(len - 1): the weight of the byte that leaves a window of `len`.
   uint64_t leavingWeight(int len) const {
     return customPow(&powerTable, usePowerTable, multiplier(), len - 1);

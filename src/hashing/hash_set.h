@@ -243,11 +243,10 @@ class HashSet {
   // than its hash gives. The set then keeps the buckets and the elements
   // read before the damage.
   bool Deserialize(const char* text, unsigned int limit);
-  // Receives the elements of a set, with their hashes, as Deserialize reads
-  // them.
+  // Receives the hash of each element of a set as Deserialize reads it.
   class Visitor {
    public:
-    virtual void visit(const T& element, uint64_t hash) = 0;
+    virtual void visit(uint64_t hash) = 0;
 
    protected:
     ~Visitor() = default;
@@ -256,7 +255,9 @@ class HashSet {
   // read, and telling in *fault (when not null) why a section is refused.
   // With `keepRecords`, the chains are kept as the section's records (which
   // must then outlive the set) and made when first needed; every record is
-  // still read and checked.
+  // still read and checked, a large section's halves on two threads at once
+  // (the call ends the second one before it returns), with the outcome of a
+  // reading in one pass.
   bool Deserialize(const char* text, unsigned int limit, Visitor* visitor,
                    SectionFault* fault = nullptr, bool keepRecords = false);
   // Whether a zero byte occurs among the first `limit` bytes of `text`.

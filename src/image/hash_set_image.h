@@ -4,10 +4,16 @@
 #ifndef TESSUL_IMAGE_HASH_SET_IMAGE_H_
 #define TESSUL_IMAGE_HASH_SET_IMAGE_H_
 
+#include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <cstring>
+#include <future>
 #include <memory>
+#include <system_error>
+#include <thread>
 #include <utility>
+#include <vector>
 
 #include "hashing/fast_modulo.h"
 #include "hashing/hash_set.h"
@@ -128,6 +134,222 @@ char* HashSet<T>::Serialize(unsigned int* size) const {
   return section;
 }
 
+namespace section_reading {
+
+// Walks the buckets of a set's section from bucket *next on, at the
+// reader's position: each record is read by chains.read(in, &hash), which
+// yields its element's hash, and must lie in the bucket its hash gives;
+// chains.bucket(b, position) learns where each bucket begins,
+// chains.accept(b, hash) each record that passed, chains.reject() one that
+// lies in another bucket. Stops after the last bucket or at the first that
+// begins at or past `stopAt`, *next then being that bucket. False on
+// damage, which the reader records.
+template <typename Chains>
+bool walkBuckets(RecordReader& in, const FastModulo& bucketOf,
+                 uint32_t bucketCount, size_t stopAt, uint32_t* next,
+                 Chains& chains) {
+  for (uint32_t& b = *next; b < bucketCount; ++b) {
+    if (in.position() >= stopAt) return true;
+    chains.bucket(b, in.position());
+    for (;;) {
+      if (in.remaining() == 0) return in.fail("a bucket lacks its end");
+      if (in.atZeroByte()) break;
+      const size_t start = in.position();
+      uint64_t hash = 0;
+      if (!chains.read(in, &hash)) return false;
+      if (bucketOf(hash) != b) {
+        chains.reject();
+        return in.failAt(start,
+                         "an element lies outside the bucket of its hash");
+      }
+      chains.accept(b, hash);
+    }
+    in.skip(1);  // the bucket terminator
+  }
+  return true;
+}
+
+// Chains made as their records are read.
+template <typename T>
+struct MadeChains {
+  void bucket(uint32_t b, size_t) { tail = &buckets[b]; }
+  bool read(RecordReader& in, uint64_t* hash) {
+    item = items.make();
+    if (!readSetRecord(in, item->element)) {
+      items.release(item);
+      return false;
+    }
+    *hash = hashOf(*item->element);
+    return true;
+  }
+  void reject() { items.release(item); }
+  void accept(uint32_t, uint64_t hash) {
+    ItemPool<T>::setHash(item, hash);
+    *tail = item;
+    tail = &item->next;
+    ++count;
+    if (visitor != nullptr) visitor->visit(hash);
+  }
+
+  HashItem<T>** buckets;
+  ItemPool<T>& items;
+  typename HashSet<T>::Visitor* visitor;
+  HashItem<T>** tail = nullptr;
+  HashItem<T>* item = nullptr;
+  uint32_t count = 0;
+};
+
+// Chains kept as their records, which are only checked and hashed. The
+// buckets from `first` on are noted in `starts` and `kept` (indexed from
+// `first`); each hash goes to the visitor, if any, and into `collected`, if
+// any.
+template <typename T>
+struct KeptChains {
+  void bucket(uint32_t b, size_t position) {
+    starts[b - first] = static_cast<uint32_t>(position);
+  }
+  bool read(RecordReader& in, uint64_t* hash) {
+    return hashSetRecord<T>(in, hash);
+  }
+  void reject() {}
+  void accept(uint32_t b, uint64_t hash) {
+    kept[b - first].store(true, std::memory_order_relaxed);
+    ++count;
+    if (visitor != nullptr) visitor->visit(hash);
+    if (collected != nullptr) collected->push_back(hash);
+  }
+
+  uint32_t* starts;
+  std::atomic<bool>* kept;
+  uint32_t first;
+  typename HashSet<T>::Visitor* visitor;
+  std::vector<uint64_t>* collected;
+  uint32_t count = 0;
+};
+
+// A large kept section is read in two halves at once. Where a bucket
+// begins cannot be told from the bytes for certain, so the second half
+// starts where one seems to (after the zero bytes that end a record and a
+// bucket) and takes its first record's bucket for the one beginning there.
+// The first half is read up to that place; the second half's reading is
+// used only if the first half does end there, at that bucket, so the
+// outcome (the buckets, the hashes in order, the first damage) is that of a
+// reading in one pass.
+constexpr size_t kMinSectionBytesInHalves = size_t{1} << 18;
+
+template <typename T>
+class SecondHalf {
+ public:
+  // Starts reading the second half of the section that `in` reads, if it
+  // is large enough and a second thread is to be had.
+  SecondHalf(const RecordReader& in, const FastModulo& bucketOf,
+             uint32_t bucketCount)
+      : in_(in) {
+    if (in.remaining() < kMinSectionBytesInHalves ||
+        std::thread::hardware_concurrency() < 2) {
+      return;
+    }
+    at_ = seemingBucketStart(in.current(), in.remaining() / 2,
+                             in.remaining());
+    if (at_ == 0) return;
+    at_ += in.position();
+    try {
+      result_ = std::async(std::launch::async, [this, &bucketOf, bucketCount] {
+        read(bucketOf, bucketCount);
+      });
+    } catch (const std::system_error&) {
+      at_ = 0;  // no thread: the reading is done in one pass
+    }
+  }
+  ~SecondHalf() {
+    if (result_.valid()) result_.wait();
+  }
+  SecondHalf(const SecondHalf&) = delete;
+  SecondHalf& operator=(const SecondHalf&) = delete;
+
+  // Where the first half ends: the second half's start, or nowhere.
+  size_t firstHalfEnd() const { return at_ != 0 ? at_ : SIZE_MAX; }
+
+  // For a first half read up to bucket `next` at `in`'s position: whether
+  // the second half begins there. If it does, its buckets join `chains`
+  // and `in` moves past them or records their damage in *read.
+  bool join(RecordReader& in, uint32_t next, KeptChains<T>& chains,
+            bool* read) {
+    if (!result_.valid()) return false;
+    result_.get();  // passes on an exception of the second thread
+    if (!started_ || in.position() != at_ || next != chains_->first) {
+      return false;
+    }
+    chains.count += chains_->count;
+    if (chains.visitor != nullptr) {
+      for (uint64_t hash : hashes_) chains.visitor->visit(hash);
+    }
+    *read = read_;
+    if (!read_) {
+      in.failAt(in_.failedAt(), in_.failure());
+      return true;
+    }
+    const uint32_t count = end_ - chains_->first;
+    memcpy(chains.starts + chains_->first, chains_->starts,
+           count * sizeof(uint32_t));
+    for (uint32_t i = 0; i < count; ++i) {
+      chains.kept[chains_->first + i].store(
+          chains_->kept[i].load(std::memory_order_relaxed),
+          std::memory_order_relaxed);
+    }
+    in.skip(in_.position() - in.position());
+    return true;
+  }
+
+ private:
+  // The first offset in [from, limit) of `text` that follows three zero
+  // bytes (a record's absent domain text, the end of its bucket, and the
+  // end of a bucket or a record's text) and holds none: 0 when none does.
+  static size_t seemingBucketStart(const char* text, size_t from,
+                                   size_t limit) {
+    for (size_t i = std::max<size_t>(from, 3); i < limit; ++i) {
+      if (text[i] != '\0' && text[i - 1] == '\0' && text[i - 2] == '\0' &&
+          text[i - 3] == '\0') {
+        return i;
+      }
+    }
+    return 0;
+  }
+
+  // On the second thread.
+  void read(const FastModulo& bucketOf, uint32_t bucketCount) {
+    in_.skip(at_ - in_.position());
+    RecordReader first = in_;
+    uint64_t hash = 0;
+    if (!hashSetRecord<T>(first, &hash)) return;
+    const uint32_t firstBucket = bucketOf(hash);
+    const uint32_t count = bucketCount - firstBucket;
+    starts_.reset(new uint32_t[count]);
+    kept_.reset(new std::atomic<bool>[count]);
+    for (uint32_t i = 0; i < count; ++i) {
+      kept_[i].store(false, std::memory_order_relaxed);
+    }
+    chains_.reset(new KeptChains<T>{starts_.get(), kept_.get(), firstBucket,
+                                    nullptr, &hashes_});
+    end_ = firstBucket;
+    started_ = true;
+    read_ = walkBuckets(in_, bucketOf, bucketCount, SIZE_MAX, &end_, *chains_);
+  }
+
+  RecordReader in_;
+  size_t at_ = 0;
+  bool started_ = false;
+  bool read_ = false;
+  uint32_t end_ = 0;  // the bucket the second half's reading stopped at
+  std::unique_ptr<uint32_t[]> starts_;
+  std::unique_ptr<std::atomic<bool>[]> kept_;
+  std::unique_ptr<KeptChains<T>> chains_;
+  std::vector<uint64_t> hashes_;  // of the second half's records, in order
+  std::future<void> result_;
+};
+
+}  // namespace section_reading
+
 template <typename T>
 bool HashSet<T>::ReadSection(RecordReader& in, Visitor* visitor,
                              bool keep) {
@@ -143,47 +365,34 @@ bool HashSet<T>::ReadSection(RecordReader& in, Visitor* visitor,
   }
   allowDuplicates = header[1] != 0;
   Init(header[0]);
-  std::unique_ptr<KeptRecords<T>> kept;
-  if (keep) kept = kept_records::make<T>(header[0]);
   const FastModulo bucketOf(header[0]);
-  // Kept records are read into one element after another.
-  T scratch;
-  for (uint32_t b = 0; b < bucketCount; ++b) {
-    if (kept) kept->bucketStarts[b] = static_cast<uint32_t>(in.position());
-    HashItem<T>** tail = &buckets_[b];
-    for (;;) {
-      if (in.remaining() == 0) return in.fail("a bucket lacks its end");
-      if (in.atZeroByte()) break;
-      const size_t start = in.position();
-      HashItem<T>* item = kept ? nullptr : items.make();
-      T& element = kept ? scratch : *item->element;
-      const bool read = readSetRecord(in, &element);
-      const uint64_t hash = read ? hashOf(element) : 0;
-      if (!read || bucketOf(hash) != b) {
-        if (item != nullptr) items.release(item);
-        return read ? in.failAt(start,
-                                "an element lies outside the bucket of its "
-                                "hash")
-                    : false;
-      }
-      if (visitor != nullptr) visitor->visit(element, hash);
-      if (item != nullptr) {
-        ItemPool<T>::setHash(item, hash);
-        *tail = item;
-        tail = &item->next;
-      } else {
-        kept->kept[b].store(true, std::memory_order_relaxed);
-      }
-      ++elementCount;
-    }
-    in.skip(1);  // the bucket terminator
+  uint32_t next = 0;
+  if (!keep) {
+    section_reading::MadeChains<T> chains{buckets_, items, visitor};
+    const bool read =
+        section_reading::walkBuckets(in, bucketOf, bucketCount, SIZE_MAX,
+                                     &next, chains);
+    elementCount = chains.count;
+    if (!read) return false;
+    if (in.remaining() != 0) return in.fail("bytes follow the last bucket");
+    return true;
   }
+  std::unique_ptr<KeptRecords<T>> kept = kept_records::make<T>(header[0]);
+  section_reading::KeptChains<T> chains{kept->bucketStarts.get(),
+                                        kept->kept.get(), 0, visitor, nullptr};
+  section_reading::SecondHalf<T> secondHalf(in, bucketOf, bucketCount);
+  bool read = section_reading::walkBuckets(
+      in, bucketOf, bucketCount, secondHalf.firstHalfEnd(), &next, chains);
+  if (read && !secondHalf.join(in, next, chains, &read)) {
+    read = section_reading::walkBuckets(in, bucketOf, bucketCount, SIZE_MAX,
+                                        &next, chains);
+  }
+  elementCount = chains.count;
+  if (!read) return false;
   if (in.remaining() != 0) return in.fail("bytes follow the last bucket");
-  if (kept) {
-    kept->bucketStarts[bucketCount] = static_cast<uint32_t>(in.position());
-    kept->text = section;
-    keepRecords(std::move(kept));
-  }
+  kept->bucketStarts[bucketCount] = static_cast<uint32_t>(in.position());
+  kept->text = section;
+  keepRecords(std::move(kept));
   return true;
 }
 

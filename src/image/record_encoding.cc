@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "hashing/hash_fn.h"
+#include "hashing/hash_set.h"
 #include "hashing/set_elements.h"
 #include "image/record_reader.h"
 #include "image/record_writer.h"
@@ -37,19 +39,34 @@ void writeTagAndDomainText(RecordWriter& out, const Filter& filter) {
   out.writeString(domainText);
 }
 
-// Reads what writeTagAndDomainText wrote.
-bool readTagAndDomainText(RecordReader& in, Filter* filter) {
-  if (!in.readTag(&filter->tagText, &filter->tagLen) ||
-      !in.readString(&filter->domainText)) {
+// Reads what writeTagAndDomainText wrote. Without a tag, *tagText and
+// *tagLen keep their values.
+bool readTagAndDomainText(RecordReader& in, const char** tagText,
+                          int32_t* tagLen, const char** domainText) {
+  if (!in.readTag(tagText, tagLen) || !in.readString(domainText)) {
     return false;
   }
-  if (filter->tagText == nullptr || filter->tagLen > 0) return true;
+  if (*tagText == nullptr || *tagLen > 0) return true;
   // An empty tag comes only before a domain text that needs it.
-  if (filter->domainText == nullptr ||
-      !startsWithTagMarker(filter->domainText)) {
+  if (*domainText == nullptr || !startsWithTagMarker(*domainText)) {
     return in.fail("an empty tag comes before no domain text that needs it");
   }
-  filter->tagText = nullptr;
+  *tagText = nullptr;
+  return true;
+}
+
+bool readTagAndDomainText(RecordReader& in, Filter* filter) {
+  return readTagAndDomainText(in, &filter->tagText, &filter->tagLen,
+                              &filter->domainText);
+}
+
+// The header of a set filter record: the pattern length and the three
+// numbers of the rule.
+bool readSetRecordHeader(RecordReader& in, uint32_t (&header)[4]) {
+  if (!in.readHeader(header, 4)) return false;
+  if (header[0] > kMaxImageLength) {
+    return in.fail("a pattern length is negative");
+  }
   return true;
 }
 
@@ -136,9 +153,7 @@ bool readSetRecord(RecordReader& in, Filter* filter) {
   filter->tagText = nullptr;  // a record without a tag leaves it as it is
   filter->tagLen = 0;
   uint32_t header[4];
-  if (!in.readHeader(header, 4)) return false;
-  if (header[0] > kMaxImageLength)
-    return in.fail("a pattern length is negative");
+  if (!readSetRecordHeader(in, header)) return false;
   filter->type = static_cast<FilterType>(header[1]);
   filter->options = static_cast<FilterOption>(header[2]);
   filter->negatedOptions = static_cast<FilterOption>(header[3]);
@@ -159,6 +174,28 @@ bool readSetRecord(RecordReader& in, Filter* filter) {
   filter->includedDomains = nullptr;
   filter->excludedDomains = nullptr;
   filter->domainsReady = false;
+  return true;
+}
+
+// The element's hash is its anchor host's, or its pattern's when it has no
+// host (Filter::hash); the host is hashed as it is searched for its end.
+template <>
+bool hashSetRecord<Filter>(RecordReader& in, uint64_t* hash) {
+  uint32_t header[4];
+  const char* pattern = nullptr;
+  int32_t hostLen = 0;
+  uint64_t hostHash = 0;
+  const char* tagText = nullptr;
+  int32_t tagLen = 0;
+  const char* domainText = nullptr;
+  if (!readSetRecordHeader(in, header) || !in.readBytes(header[0], &pattern) ||
+      !in.readHashedString(elementHashFn, &hostLen, &hostHash) ||
+      !readTagAndDomainText(in, &tagText, &tagLen, &domainText)) {
+    return false;
+  }
+  *hash = hostLen > 0 ? hostHash
+                      : elementHashFn.polynomial(
+                            pattern, static_cast<int>(header[0]));
   return true;
 }
 
@@ -190,6 +227,14 @@ bool readSetRecord(RecordReader& in, NoFingerprintDomain* element) {
   element->isBorrowed = true;
   element->domain = bytes;
   element->domainLen = static_cast<int32_t>(length);
+  return true;
+}
+
+template <>
+bool hashSetRecord<NoFingerprintDomain>(RecordReader& in, uint64_t* hash) {
+  NoFingerprintDomain element;
+  if (!readSetRecord(in, &element)) return false;
+  *hash = hashOf(element);
   return true;
 }
 

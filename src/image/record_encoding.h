@@ -24,6 +24,7 @@
 #define TESSUL_IMAGE_RECORD_ENCODING_H_
 
 #include <cstddef>
+#include <cstdint>
 
 #include "filter/filter.h"
 #include "hashing/set_elements.h"
@@ -37,6 +38,15 @@ namespace tessul {
 bool readArrayRecords(RecordReader& in, Filter* filters, int count);
 bool readSetRecord(RecordReader& in, Filter* filter);
 bool readSetRecord(RecordReader& in, NoFingerprintDomain* domain);
+// Reads and checks a set record as readSetRecord does, for a set that keeps
+// its records and needs only the hash (hashOf) of the element the record
+// holds, not the element.
+template <typename T>
+bool hashSetRecord(RecordReader& in, uint64_t* hash);
+template <>
+bool hashSetRecord<Filter>(RecordReader& in, uint64_t* hash);
+template <>
+bool hashSetRecord<NoFingerprintDomain>(RecordReader& in, uint64_t* hash);
 
 // Writes the array records of `count` filters one after another into a
 // zero-filled `buffer` of `bufferSize` bytes, or only measures them when

@@ -14,6 +14,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "hashing/hash_fn.h"
+
 namespace tessul {
 
 // Lengths and counts are int32 values written as unsigned numbers; a value
@@ -45,6 +47,8 @@ inline constexpr char kNotItsNumbers[] =
     "a header does not hold exactly its numbers";
 inline constexpr char kRunsPastTheEnd[] =
     "a record runs past the end of its section";
+inline constexpr char kTextRunsPastTheEnd[] =
+    "a text runs past the end of its section";
 
 }  // namespace record_reading
 
@@ -108,9 +112,29 @@ class RecordReader {
       return true;
     }
     const char* end = zeroByteAhead();
-    if (end == nullptr) return fail("a text runs past the end of its section");
+    if (end == nullptr) return fail(record_reading::kTextRunsPastTheEnd);
     *text = end == current() ? nullptr : current();
     position_ = end - text_ + 1;
+    return true;
+  }
+
+  // readString, for a text that is wanted only as its length (0 when it
+  // reads as absent) and its hash under `hashFn`, found in the same pass.
+  bool readHashedString(const HashFn& hashFn, int32_t* length,
+                        uint64_t* hash) {
+    size_t found = 0;
+    if (limit_ != SIZE_MAX) {
+      if (!hashFn.polynomialToZero(current(), remaining(), &found, hash)) {
+        return fail(record_reading::kTextRunsPastTheEnd);
+      }
+    } else {
+      const char* end = zeroByteAhead();
+      if (end == nullptr) return fail(record_reading::kTextRunsPastTheEnd);
+      found = static_cast<size_t>(end - current());
+      *hash = hashFn.polynomial(current(), static_cast<int>(found));
+    }
+    *length = static_cast<int32_t>(found);
+    position_ += found + 1;
     return true;
   }
 
