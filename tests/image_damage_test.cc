@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <random>
 #include <sstream>
 #include <string>
@@ -254,6 +255,73 @@ struct SweepTally {
   int ruleChanged = 0;  // loaded as the same engine but for one rule
   int sameAnswers = 0;  // Bloom filter bits gained, host counts changed
 };
+
+// A large image is checked on several threads at once, yet a load reports
+// the fault that comes first in image order: a host set before a host
+// count, a host count before the fingerprints.
+TEST_F(ImageDamageTest, LargeImagesReportTheirFirstFault) {
+  const std::string image = savedImage(*lists_, true, true);
+  std::vector<uint32_t> header;
+  RecordReader in(image.data(), image.size());
+  header.resize(kHeaderValueCount);
+  ASSERT_TRUE(in.readHeader(header.data(), kHeaderValueCount));
+  size_t afterArrays = 0;
+  for (int i = kHostCountsAt + kRuleSideCount; i < kHeaderValueCount; ++i) {
+    afterArrays += header[i];
+  }
+  const size_t blockBloomAt = image.size() - afterArrays;
+  const size_t blockBloomLength = header[kHostCountsAt + kRuleSideCount];
+  const size_t hostSetAt = blockBloomAt + blockBloomLength +
+                           header[kHostCountsAt + kRuleSideCount + 1];
+  const size_t hostSetLength = header[kHostCountsAt + kRuleSideCount + 2];
+
+  auto noBloomBits = [&](std::string& bytes) {
+    memset(&bytes[blockBloomAt], 0, blockBloomLength);
+  };
+  auto tooFewHostLines = [&](std::string& bytes) {
+    // hostBlockCount, written in as many digits, now below the set's size.
+    const std::string count = [&] {
+      std::ostringstream hex;
+      hex << std::hex << header[kHostCountsAt];
+      return hex.str();
+    }();
+    const size_t at = image.find("," + count + ",") + 1;
+    bytes.replace(at, count.size(), "1" + std::string(count.size() - 1, '0'));
+  };
+  auto hostInAnotherBucket = [&](std::string& bytes) {
+    const size_t host = image.find(std::string(".com\0", 5),
+                                   hostSetAt + hostSetLength * 3 / 4);
+    ASSERT_LT(host, hostSetAt + hostSetLength);
+    bytes[host - 1] ^= 1;
+  };
+  struct Damage {
+    std::vector<std::function<void(std::string&)>> changes;
+    const char* reasonStart;
+    const char* reasonEnd;
+  };
+  const Damage damages[] = {
+      {{noBloomBits},
+       "fingerprintedBlockRules: rule ",
+       " has a fingerprint that blockFingerprintBloom lacks"},
+      {{noBloomBits, tooFewHostLines}, "header: hostBlockCount is ",
+       " rules"},
+      {{noBloomBits, tooFewHostLines, hostInAnotherBucket},
+       "hostBlockSet: an element lies outside the bucket of its hash", ")"},
+  };
+  for (const Damage& damage : damages) {
+    std::string bytes = image;
+    for (const auto& change : damage.changes) change(bytes);
+    const ExactCopy damaged(bytes);
+    TessulClient engine;
+    std::string reason;
+    EXPECT_FALSE(engine.deserialize(damaged.data(), damaged.size(), &reason));
+    EXPECT_EQ(reason.rfind(damage.reasonStart, 0), 0u) << reason;
+    const std::string end = damage.reasonEnd;
+    EXPECT_EQ(reason.substr(reason.size() - std::min(reason.size(), end.size())),
+              end)
+        << reason;
+  }
+}
 
 // The damage sweep over the real image of EasyList and EasyPrivacy, as
 // `tessul compile` and the Java bridge write it: every byte of the header

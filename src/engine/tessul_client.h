@@ -185,9 +185,9 @@ class TessulClient {
   //
   // A load that succeeds replaces every rule and store, sets the matching
   // statistics to 0 and ends bad-fingerprint detection, as clear() does;
-  // enabled tags stay. On a machine of several cores, a large image's host
-  // rules are read on two threads: the call starts the second one and ends
-  // it before it returns.
+  // enabled tags stay. On a machine of several cores, a large image is read
+  // on up to three threads (its host rules in two halves, its fingerprints
+  // aside): the call starts them and ends them before it returns.
   TESSUL_EXPORT bool deserialize(const char* image, size_t length,
                                  std::string* error = nullptr);
   // The same for an image of unknown length, which it trusts to be whole:

@@ -8,8 +8,11 @@
 // reads anything, and accepts only a whole image.
 
 #include <cstdint>
+#include <future>
 #include <memory>
 #include <string>
+#include <system_error>
+#include <thread>
 #include <utility>
 
 #include "engine/engine_internals.h"
@@ -156,7 +159,11 @@ class ImageLoader {
                   std::to_string(in_.position()) + " of " +
                   std::to_string(in_.position() + in_.remaining()));
     }
-    return checkHostCounts() && checkDomainSets() && checkFingerprints();
+    const bool checkedAside = fingerprints_.valid();
+    const std::string aside = checkedAside ? fingerprints_.get() : "";
+    if (!checkHostCounts() || !checkDomainSets()) return false;
+    const std::string fault = checkedAside ? aside : fingerprintFault();
+    return fault.empty() || fail(fault);
   }
 
   // Why load() failed.
@@ -243,6 +250,7 @@ class ImageLoader {
             in_.current(), static_cast<int>(value));
         return in_.skip(value);
       case SectionKind::kHostSet:
+        if (!fingerprints_.valid()) checkFingerprintsAside();
         return readHashSet(name,
                            &(engine_.*kSides[section.store].hostSet.member),
                            value, start);
@@ -306,7 +314,10 @@ class ImageLoader {
   // A rule whose fingerprint the Bloom filter lacks would never be tried.
   // The fingerprints are the keys of the rule indexes, which the engine has
   // just built, so they are not searched for twice.
-  bool checkFingerprints() {
+  // Builds the rule indexes and returns why the fingerprints fail the
+  // check, or nothing. Touches no host set, and the loader's state only
+  // through the engine's rule indexes.
+  std::string fingerprintFault() {
     engine_.buildRuleIndexes();
     for (const SideStores& side : kSides) {
       const RuleStore& store = ruleStore(RulePlace::kFingerprinted, side.side);
@@ -319,7 +330,7 @@ class ImageLoader {
         while (rule < count && findFingerprint(fingerprint, rules[rule])) {
           ++rule;
         }
-        return failRule(store, rule, "has no fingerprint");
+        return ruleFault(store, rule, "has no fingerprint");
       }
       const BloomFilter* bloom = engine_.*side.fingerprintBloom.member;
       if (bloom == nullptr) continue;
@@ -328,24 +339,51 @@ class ImageLoader {
             missing = rule;
             return bloom->exists(key, kFingerprintSize);
           })) {
-        return failRule(store, missing,
-                        std::string("has a fingerprint that ") +
-                            side.fingerprintBloom.name + " lacks");
+        return ruleFault(store, missing,
+                         std::string("has a fingerprint that ") +
+                             side.fingerprintBloom.name + " lacks");
       }
     }
-    return true;
+    return "";
   }
 
-  bool failRule(const RuleStore& store, int32_t rule, const std::string& why) {
-    return fail(std::string(store.rules.name) + ": rule " +
-                std::to_string(rule) + " " + why);
+  static std::string ruleFault(const RuleStore& store, int32_t rule,
+                               const std::string& why) {
+    return std::string(store.rules.name) + ": rule " + std::to_string(rule) +
+           " " + why;
   }
+  bool failRule(const RuleStore& store, int32_t rule, const std::string& why) {
+    return fail(ruleFault(store, rule, why));
+  }
+
+  // The rule arrays and Bloom filters come before the host sets, so the
+  // fingerprints can be checked on a second thread while the host sets,
+  // most of a large image, are read. Compatible mode's indexes also take
+  // rules from the host sets, and a small image is checked sooner than a
+  // thread starts.
+  void checkFingerprintsAside() {
+    if (engine_.matchingMode() != MatchingMode::kExact ||
+        in_.remaining() < kMinBytesAfterArraysAside ||
+        std::thread::hardware_concurrency() < 2) {
+      return;
+    }
+    try {
+      fingerprints_ = std::async(std::launch::async,
+                                 [this] { return fingerprintFault(); });
+    } catch (const std::system_error&) {
+      // No thread: the fingerprints are checked after the sections.
+    }
+  }
+  static constexpr size_t kMinBytesAfterArraysAside = size_t{1} << 18;
 
   TessulClient& engine_;
   RecordReader in_;
   const bool lengthKnown_;
   uint32_t header_[kMaxHeaderValueCount] = {};
   std::string reason_;
+  // The fingerprint check on a second thread, once the host sets are
+  // reached; the reader waits for it when it is destroyed.
+  std::future<std::string> fingerprints_;
 };
 
 // Loads into a new engine, which `engine` takes the stores of only when the
