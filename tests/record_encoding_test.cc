@@ -2,6 +2,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -171,6 +172,82 @@ TEST(SetRecordTest, HashingARecordChecksItAsReadingItDoes) {
         EXPECT_STREQ(hashing.failure(), reading.failure());
         EXPECT_EQ(hashing.failedAt(), reading.failedAt());
       }
+    }
+  }
+}
+
+// What reading a run of set records one after another gives: each hash
+// until the first failure, then the failure.
+struct RecordRun {
+  std::vector<uint64_t> hashes;
+  size_t end;
+  std::string failure;
+  size_t failedAt;
+  bool operator==(const RecordRun& other) const {
+    return hashes == other.hashes && end == other.end &&
+           failure == other.failure && failedAt == other.failedAt;
+  }
+};
+
+template <typename Read>
+RecordRun readRun(const std::string& bytes, Read read) {
+  ExactCopy image(bytes);
+  RecordReader in(image.data(), image.size());
+  RecordRun run;
+  uint64_t hash = 0;
+  while (in.remaining() > 0 && read(in, &hash)) run.hashes.push_back(hash);
+  run.end = in.position();
+  run.failure = in.failure() ? in.failure() : "";
+  run.failedAt = in.failedAt();
+  return run;
+}
+
+// The quicker way through records like those before must accept, refuse and
+// hash exactly what reading each record in full does, in a run of records
+// of every shape and in every copy of it with one byte changed.
+TEST(SetRecordTest, HashingRecordsLikeThoseBeforeReadsThemInFull) {
+  std::string run;
+  for (const std::string& record : {
+           setRecord(rule(kHostOnly, OptNone, "a.example^", 10, "a.example")),
+           setRecord(rule(kHostOnly, OptNone, "b.example^", 10, "b.example")),
+           setRecord(rule(kHostOnly, OptNone, "tag.test^", 9, "tag.test", "t")),
+           setRecord(rule(kHostOnly, OptNone, "d.test^", 7, "d.test", nullptr,
+                          "x.test")),
+           setRecord(rule(kHostOnly, OptThirdParty, "third.test^", 11,
+                          "third.test")),
+           setRecord(rule(kHostOnly, OptNone, "c.example^", 10, "c.example")),
+           setRecord(rule(kHostOnly, OptNone,
+                          "a-host-name-longer-than-sixteen.example^", 40,
+                          "a-host-name-longer-than-sixteen.example")),
+           setRecord(rule(TypeNone, OptNone, "/no-host/", 9, nullptr)),
+           setRecord(rule(kHostOnly, OptNone, "e.example^", 10, "e.example")),
+           std::string("0,208,0,0\0f.example\0\0", 22),  // an empty pattern
+       }) {
+    run += record;
+  }
+  auto inFull = [](RecordReader& in, uint64_t* hash) {
+    return hashSetRecord<Filter>(in, hash);
+  };
+  auto likeBefore = [](SetRecordHasher<Filter>& hasher) {
+    return [&hasher](RecordReader& in, uint64_t* hash) {
+      return hasher.hash(in, hash);
+    };
+  };
+  {
+    SetRecordHasher<Filter> hasher;
+    const RecordRun read = readRun(run, likeBefore(hasher));
+    EXPECT_EQ(read.hashes.size(), 10u);
+    EXPECT_TRUE(read == readRun(run, inFull));
+  }
+  for (size_t at = 0; at < run.size(); ++at) {
+    for (char value : {'\0', ',', '~', '0', 'a', '\xff'}) {
+      if (run[at] == value) continue;
+      std::string changed = run;
+      changed[at] = value;
+      SetRecordHasher<Filter> hasher;
+      ASSERT_TRUE(readRun(changed, likeBefore(hasher)) ==
+                  readRun(changed, inFull))
+          << "byte " << at << " changed to " << static_cast<int>(value);
     }
   }
 }

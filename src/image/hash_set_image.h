@@ -208,9 +208,7 @@ struct KeptChains {
   void bucket(uint32_t b, size_t position) {
     starts[b - first] = static_cast<uint32_t>(position);
   }
-  bool read(RecordReader& in, uint64_t* hash) {
-    return hashSetRecord<T>(in, hash);
-  }
+  bool read(RecordReader& in, uint64_t* hash) { return hasher.hash(in, hash); }
   void reject() {}
   void accept(uint32_t b, uint64_t hash) {
     kept[b - first].store(true, std::memory_order_relaxed);
@@ -225,6 +223,7 @@ struct KeptChains {
   typename HashSet<T>::Visitor* visitor;
   std::vector<uint64_t>* collected;
   uint32_t count = 0;
+  SetRecordHasher<T> hasher{};
 };
 
 // A large kept section is read in two halves at once. Where a bucket

@@ -199,6 +199,86 @@ bool hashSetRecord<Filter>(RecordReader& in, uint64_t* hash) {
   return true;
 }
 
+namespace {
+
+// The mask of a word's first `count` (1 to 8) bytes in memory.
+uint64_t firstBytesMask(int count) {
+  const uint64_t low = count == 8 ? ~uint64_t{0} : (uint64_t{1} << (8 * count)) - 1;
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+  return count == 8 ? low : low << (64 - 8 * count);
+#else
+  return low;
+#endif
+}
+
+uint64_t wordAt(const char* text) {
+  uint64_t word;
+  memcpy(&word, text, sizeof(word));
+  return word;
+}
+
+int hexDigitOf(char c) {
+  return record_reading::kHexDigits.value[static_cast<unsigned char>(c)];
+}
+
+}  // namespace
+
+bool SetRecordHasher<Filter>::hash(RecordReader& in, uint64_t* hash) {
+  if (hashLikeBefore(in, hash)) return true;
+  const char* record = in.current();
+  if (!hashSetRecord<Filter>(in, hash)) return false;
+  learnHeader(record);
+  return true;
+}
+
+// Accepts only a record that hashSetRecord would accept the same way, and
+// leaves the reader as it is for any other.
+bool SetRecordHasher<Filter>::hashLikeBefore(RecordReader& in,
+                                             uint64_t* hash) const {
+  const char* record = in.current();
+  const size_t remaining = in.remaining();
+  if (tailLength_ == 0 || remaining < 3 + sizeof(uint64_t)) return false;
+  // One digit, or two without a leading zero, then the comma.
+  const int first = hexDigitOf(record[0]);
+  const int second = record[1] == ',' ? -1 : hexDigitOf(record[1]);
+  int digits = 1;
+  uint32_t patternLen = static_cast<uint32_t>(first);
+  if (second >= 0 && first > 0 && record[2] == ',') {
+    digits = 2;
+    patternLen = patternLen * 16 + static_cast<uint32_t>(second);
+  } else if (first < 0 || record[1] != ',') {
+    return false;
+  }
+  if ((wordAt(record + digits + 1) & firstBytesMask(tailLength_)) != tail_) {
+    return false;
+  }
+  const size_t hostAt = static_cast<size_t>(digits + 1 + tailLength_) + patternLen;
+  if (hostAt >= remaining) return false;
+  size_t hostLen = 0;
+  uint64_t hostHash = 0;
+  if (!elementHashFn.polynomialToZero(record + hostAt, remaining - hostAt,
+                                      &hostLen, &hostHash) ||
+      hostLen == 0) {
+    return false;
+  }
+  // The host's zero byte, then the lone zero byte of no domain text.
+  const size_t end = hostAt + hostLen + 2;
+  if (end > remaining || record[end - 1] != '\0') return false;
+  *hash = hostHash;
+  in.skip(end);
+  return true;
+}
+
+void SetRecordHasher<Filter>::learnHeader(const char* record) {
+  const char* comma = static_cast<const char*>(memchr(record, ',', 9));
+  if (comma == nullptr) return;
+  const char* end = static_cast<const char*>(memchr(comma, '\0', 9));
+  if (end == nullptr) return;
+  tailLength_ = static_cast<int>(end - comma);
+  tail_ = 0;
+  memcpy(&tail_, comma + 1, static_cast<size_t>(tailLength_));
+}
+
 unsigned int Filter::Deserialize(const char* text, unsigned int limit) {
   RecordReader in(text, limit);
   return readSetRecord(in, this) ? static_cast<unsigned int>(in.position()) : 0;
