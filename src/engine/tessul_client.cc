@@ -261,16 +261,26 @@ void TessulClient::initBloomFilter(BloomFilter** slot, const char* source,
 // The host presence bits of the engine's own host sets are filled while the
 // set is read, when its records and their hashes are at hand.
 bool TessulClient::initHashSet(HashSet<Filter>** slot, const char* text,
-                               int length, SectionFault* fault) {
+                               int length, SectionFault* fault,
+                               std::function<void()>* meanwhile) {
   struct PresenceFiller final : HashSet<Filter>::Visitor {
-    PresenceFiller(HostPresence* presence, const HashSet<Filter>* set)
-        : presence(presence), set(set) {}
+    PresenceFiller(HostPresence* presence, const HashSet<Filter>* set,
+                   std::function<void()>* work)
+        : presence(presence), set(set), work(work) {}
     void visit(uint64_t hash) override {
+      if (presence == nullptr) return;
       if (presence->set != set) presence->begin(set);  // sized for its buckets
       presence->add(hash);
     }
+    bool bringsWork() const override { return work != nullptr && *work; }
+    void doWork() override {
+      const std::function<void()> done = std::move(*work);
+      *work = nullptr;
+      done();
+    }
     HostPresence* presence;
     const HashSet<Filter>* set;
+    std::function<void()>* work;
   };
   // A new set may take the old one's address and size: host lookups must
   // not trust what was known of the old one.
@@ -284,10 +294,11 @@ bool TessulClient::initHashSet(HashSet<Filter>** slot, const char* text,
   release(*slot);
   if (length < 1) return true;
   *slot = new HashSet<Filter>;
-  PresenceFiller filler(presence, *slot);
+  PresenceFiller filler(presence, *slot, meanwhile);
   const bool loaded = (*slot)->Deserialize(
       text, static_cast<unsigned int>(length),
-      presence != nullptr ? &filler : nullptr, fault, keepsHostRecords());
+      presence != nullptr || meanwhile != nullptr ? &filler : nullptr, fault,
+      keepsHostRecords());
   if (presence != nullptr) {
     presence->set = *slot;
     presence->settle();

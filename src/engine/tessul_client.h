@@ -185,9 +185,10 @@ class TessulClient {
   //
   // A load that succeeds replaces every rule and store, sets the matching
   // statistics to 0 and ends bad-fingerprint detection, as clear() does;
-  // enabled tags stay. On a machine of several cores, a large image is read
-  // on up to three threads (its host rules in two halves, its fingerprints
-  // aside): the call starts them and ends them before it returns.
+  // enabled tags stay. On a machine of several cores, a large image's host
+  // rules are read on two threads (this one also checks the fingerprints
+  // meanwhile): the call starts the second one and ends it before it
+  // returns.
   TESSUL_EXPORT bool deserialize(const char* image, size_t length,
                                  std::string* error = nullptr);
   // The same for an image of unknown length, which it trusts to be whole:
@@ -264,9 +265,12 @@ class TessulClient {
   // Replaces the set in `slot` with one read from an image section of
   // exactly `length` bytes (none when length < 1). False when the section
   // is damaged; the set then holds what was read before the damage, and
-  // *fault (when given) tells why.
+  // *fault (when given) tells why. `meanwhile`, when given, is work that the
+  // reading may do while a second thread reads half of the section; it
+  // clears `meanwhile` when it did.
   bool initHashSet(HashSet<Filter>** slot, const char* text, int length,
-                   SectionFault* fault = nullptr);
+                   SectionFault* fault = nullptr,
+                   std::function<void()>* meanwhile = nullptr);
   bool initHashSet(HashSet<NoFingerprintDomain>** slot, const char* text,
                    int length, SectionFault* fault = nullptr);
   // Indexes the rule arrays as they are now, for matching. parse() and

@@ -244,9 +244,14 @@ class HashSet {
   // read before the damage.
   bool Deserialize(const char* text, unsigned int limit);
   // Receives the hash of each element of a set as Deserialize reads it.
+  // It may also bring work of its own, which a reading in two halves does
+  // on the calling thread while the other thread reads the second half
+  // (that half is then the larger); the caller does it itself otherwise.
   class Visitor {
    public:
     virtual void visit(uint64_t hash) = 0;
+    virtual bool bringsWork() const { return false; }
+    virtual void doWork() {}
 
    protected:
     ~Visitor() = default;
@@ -256,8 +261,8 @@ class HashSet {
   // With `keepRecords`, the chains are kept as the section's records (which
   // must then outlive the set) and made when first needed; every record is
   // still read and checked, a large section's halves on two threads at once
-  // (the call ends the second one before it returns), with the outcome of a
-  // reading in one pass.
+  // (the call ends the second one before it returns, and does the visitor's
+  // work meanwhile), with the outcome of a reading in one pass.
   bool Deserialize(const char* text, unsigned int limit, Visitor* visitor,
                    SectionFault* fault = nullptr, bool keepRecords = false);
   // Whether a zero byte occurs among the first `limit` bytes of `text`.

@@ -8,11 +8,9 @@
 // reads anything, and accepts only a whole image.
 
 #include <cstdint>
-#include <future>
+#include <functional>
 #include <memory>
 #include <string>
-#include <system_error>
-#include <thread>
 #include <utility>
 
 #include "engine/engine_internals.h"
@@ -159,11 +157,9 @@ class ImageLoader {
                   std::to_string(in_.position()) + " of " +
                   std::to_string(in_.position() + in_.remaining()));
     }
-    const bool checkedAside = fingerprints_.valid();
-    const std::string aside = checkedAside ? fingerprints_.get() : "";
     if (!checkHostCounts() || !checkDomainSets()) return false;
-    const std::string fault = checkedAside ? aside : fingerprintFault();
-    return fault.empty() || fail(fault);
+    if (!fingerprintCheck_) fingerprintFault_ = fingerprintFault();
+    return fingerprintFault_.empty() || fail(fingerprintFault_);
   }
 
   // Why load() failed.
@@ -250,8 +246,7 @@ class ImageLoader {
             in_.current(), static_cast<int>(value));
         return in_.skip(value);
       case SectionKind::kHostSet:
-        if (!fingerprints_.valid()) checkFingerprintsAside();
-        return readHashSet(name,
+        return readHostSet(name,
                            &(engine_.*kSides[section.store].hostSet.member),
                            value, start);
       case SectionKind::kDomainSet:
@@ -268,6 +263,28 @@ class ImageLoader {
     SectionFault fault;
     if (!engine_.initHashSet(slot, in_.current(), static_cast<int>(length),
                              &fault)) {
+      return failInside(name, fault.check, start + fault.offset);
+    }
+    return in_.skip(length);
+  }
+
+  // The rule arrays and Bloom filters come before the host sets, so the
+  // fingerprints can be checked while a second thread reads half of a
+  // large host set; the fault, if any, is reported after the sections and
+  // the host counts, in image order. Compatible mode's indexes also take
+  // rules from the host sets.
+  bool readHostSet(const char* name, HashSet<Filter>** slot, uint32_t length,
+                   size_t start) {
+    std::function<void()> check;
+    if (!fingerprintCheck_ && engine_.matchingMode() == MatchingMode::kExact) {
+      check = [this] {
+        fingerprintFault_ = fingerprintFault();
+        fingerprintCheck_ = true;
+      };
+    }
+    SectionFault fault;
+    if (!engine_.initHashSet(slot, in_.current(), static_cast<int>(length),
+                             &fault, &check)) {
       return failInside(name, fault.check, start + fault.offset);
     }
     return in_.skip(length);
@@ -312,11 +329,9 @@ class ImageLoader {
   }
 
   // A rule whose fingerprint the Bloom filter lacks would never be tried.
-  // The fingerprints are the keys of the rule indexes, which the engine has
-  // just built, so they are not searched for twice.
-  // Builds the rule indexes and returns why the fingerprints fail the
-  // check, or nothing. Touches no host set, and the loader's state only
-  // through the engine's rule indexes.
+  // The fingerprints are the keys of the rule indexes, which the engine
+  // builds first, so they are not searched for twice. Returns why the
+  // check fails, or nothing. In exact mode it needs no host set.
   std::string fingerprintFault() {
     engine_.buildRuleIndexes();
     for (const SideStores& side : kSides) {
@@ -356,34 +371,17 @@ class ImageLoader {
     return fail(ruleFault(store, rule, why));
   }
 
-  // The rule arrays and Bloom filters come before the host sets, so the
-  // fingerprints can be checked on a second thread while the host sets,
-  // most of a large image, are read. Compatible mode's indexes also take
-  // rules from the host sets, and a small image is checked sooner than a
-  // thread starts.
-  void checkFingerprintsAside() {
-    if (engine_.matchingMode() != MatchingMode::kExact ||
-        in_.remaining() < kMinBytesAfterArraysAside ||
-        std::thread::hardware_concurrency() < 2) {
-      return;
-    }
-    try {
-      fingerprints_ = std::async(std::launch::async,
-                                 [this] { return fingerprintFault(); });
-    } catch (const std::system_error&) {
-      // No thread: the fingerprints are checked after the sections.
-    }
-  }
-  static constexpr size_t kMinBytesAfterArraysAside = size_t{1} << 18;
+
 
   TessulClient& engine_;
   RecordReader in_;
   const bool lengthKnown_;
   uint32_t header_[kMaxHeaderValueCount] = {};
   std::string reason_;
-  // The fingerprint check on a second thread, once the host sets are
-  // reached; the reader waits for it when it is destroyed.
-  std::future<std::string> fingerprints_;
+  // Whether the fingerprints were checked while a host set was read, and
+  // why they failed.
+  bool fingerprintCheck_ = false;
+  std::string fingerprintFault_;
 };
 
 // Loads into a new engine, which `engine` takes the stores of only when the

@@ -240,15 +240,17 @@ template <typename T>
 class SecondHalf {
  public:
   // Starts reading the second half of the section that `in` reads, if it
-  // is large enough and a second thread is to be had.
+  // is large enough and a second thread is to be had: from the middle on,
+  // or from a third on when this thread has other work to do meanwhile.
   SecondHalf(const RecordReader& in, const FastModulo& bucketOf,
-             uint32_t bucketCount)
+             uint32_t bucketCount, bool workMeanwhile)
       : in_(in) {
     if (in.remaining() < kMinSectionBytesInHalves ||
         std::thread::hardware_concurrency() < 2) {
       return;
     }
-    at_ = seemingBucketStart(in.current(), in.remaining() / 2,
+    at_ = seemingBucketStart(in.current(),
+                             in.remaining() / (workMeanwhile ? 3 : 2),
                              in.remaining());
     if (at_ == 0) return;
     at_ += in.position();
@@ -268,6 +270,7 @@ class SecondHalf {
 
   // Where the first half ends: the second half's start, or nowhere.
   size_t firstHalfEnd() const { return at_ != 0 ? at_ : SIZE_MAX; }
+  bool started() const { return result_.valid(); }
 
   // For a first half read up to bucket `next` at `in`'s position: whether
   // the second half begins there. If it does, its buckets join `chains`
@@ -379,9 +382,11 @@ bool HashSet<T>::ReadSection(RecordReader& in, Visitor* visitor,
   std::unique_ptr<KeptRecords<T>> kept = kept_records::make<T>(header[0]);
   section_reading::KeptChains<T> chains{kept->bucketStarts.get(),
                                         kept->kept.get(), 0, visitor, nullptr};
-  section_reading::SecondHalf<T> secondHalf(in, bucketOf, bucketCount);
+  const bool work = visitor != nullptr && visitor->bringsWork();
+  section_reading::SecondHalf<T> secondHalf(in, bucketOf, bucketCount, work);
   bool read = section_reading::walkBuckets(
       in, bucketOf, bucketCount, secondHalf.firstHalfEnd(), &next, chains);
+  if (read && work && secondHalf.started()) visitor->doWork();
   if (read && !secondHalf.join(in, next, chains, &read)) {
     read = section_reading::walkBuckets(in, bucketOf, bucketCount, SIZE_MAX,
                                         &next, chains);
