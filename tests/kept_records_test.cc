@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -111,10 +112,16 @@ TEST(KeptRecordsTest, KeptSetGrowsWithEveryRule) {
   }
 }
 
-// The hashes a reading hands its visitor, in order.
+// The hashes a reading hands its visitor, in order, and how often it did
+// the visitor's work, if the visitor brings any.
 struct SeenHashes final : HashSet<Filter>::Visitor {
+  explicit SeenHashes(bool work) : work(work) {}
   void visit(uint64_t hash) override { seen.push_back(hash); }
+  bool bringsWork() const override { return work && worked == 0; }
+  void doWork() override { ++worked; }
   std::vector<uint64_t> seen;
+  bool work;
+  int worked = 0;
 };
 
 // How a set read from a section turned out.
@@ -124,23 +131,26 @@ struct Reading {
   size_t offset;
   uint32_t elementCount;
   std::vector<uint64_t> hashes;
+  int worked;
 };
 
 Reading readSection(const std::string& bytes, bool keepRecords,
-                    HashSet<Filter>* set) {
+                    HashSet<Filter>* set, bool work = false) {
   ExactCopy image(bytes);
-  SeenHashes hashes;
+  SeenHashes hashes(work);
   SectionFault fault;
   const bool read = set->Deserialize(image.data(), image.size(), &hashes,
                                      &fault, keepRecords);
+  EXPECT_LE(hashes.worked, 1);
   return {read, fault.check ? fault.check : "", fault.offset,
-          set->elementCount, hashes.seen};
+          set->elementCount, hashes.seen, hashes.worked};
 }
 
 // Sections large enough to be read in two halves at once, intact or damaged
 // in either half, read as they do into chains made in one pass: the same
-// elements, hashes and first damage. In the second set every pattern holds
-// what looks like the start of a bucket and a record.
+// elements, hashes and first damage, whether or not the visitor brings work
+// to do meanwhile. In the second set every pattern holds what looks like the
+// start of a bucket and a record.
 TEST(KeptRecordsTest, LargeSectionsReadInHalvesAsInOnePass) {
   constexpr int kRules = 30000;
   std::vector<std::string> hosts;
@@ -173,17 +183,23 @@ TEST(KeptRecordsTest, LargeSectionsReadInHalvesAsInOnePass) {
       damaged[host - 1] ^= 1;
       sections.push_back(damaged);
     }
-    for (size_t i = 0; i < sections.size(); ++i) {
+    for (size_t c = 0; c < 2 * sections.size(); ++c) {
+      // With work to do meanwhile, the second part is the larger.
+      const size_t i = c / 2;
       HashSet<Filter> made;
       HashSet<Filter> kept;
       const Reading inOnePass = readSection(sections[i], false, &made);
-      const Reading inHalves = readSection(sections[i], true, &kept);
+      const Reading inHalves = readSection(sections[i], true, &kept, c % 2);
       EXPECT_EQ(inHalves.read, inOnePass.read) << misleading << i;
       EXPECT_EQ(inHalves.read, i == 0) << misleading << i;
       EXPECT_EQ(inHalves.check, inOnePass.check) << misleading << i;
       EXPECT_EQ(inHalves.offset, inOnePass.offset) << misleading << i;
       EXPECT_EQ(inHalves.elementCount, inOnePass.elementCount) << misleading << i;
       EXPECT_TRUE(inHalves.hashes == inOnePass.hashes) << misleading << i;
+      // An intact section is read in two parts wherever two cores are.
+      if (c == 1 && std::thread::hardware_concurrency() >= 2) {
+        EXPECT_EQ(inHalves.worked, 1) << misleading;
+      }
     }
     ExactCopy image(bytes);
     HashSet<Filter> set;
