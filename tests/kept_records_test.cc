@@ -13,6 +13,7 @@
 #include "engine/tessul_client.h"
 #include "filter/filter.h"
 #include "hashing/hash_set.h"
+#include "image/hash_set_image.h"
 #include "image_test_support.h"
 
 namespace tessul {
@@ -134,22 +135,35 @@ struct Reading {
   int worked;
 };
 
+// How a kept section's second part is read: by the reading itself, with
+// work to do meanwhile, or ahead of it from a fifth of the section on (or,
+// the same, ahead of a reading of another copy, which does not use it).
+enum class SecondPart { kOwn, kWithWork, kAhead, kAheadOfAnother };
+
 Reading readSection(const std::string& bytes, bool keepRecords,
-                    HashSet<Filter>* set, bool work = false) {
+                    HashSet<Filter>* set,
+                    SecondPart secondPart = SecondPart::kOwn) {
   ExactCopy image(bytes);
-  SeenHashes hashes(work);
+  ExactCopy another(bytes);
+  SeenHashes hashes(secondPart == SecondPart::kWithWork);
   SectionFault fault;
+  std::unique_ptr<SectionReadAhead<Filter>> ahead;
+  if (secondPart >= SecondPart::kAhead) {
+    const ExactCopy& read =
+        secondPart == SecondPart::kAhead ? image : another;
+    ahead = std::make_unique<SectionReadAhead<Filter>>(read.data(),
+                                                       read.size(), 0.2);
+  }
   const bool read = set->Deserialize(image.data(), image.size(), &hashes,
-                                     &fault, keepRecords);
+                                     &fault, keepRecords, ahead.get());
   EXPECT_LE(hashes.worked, 1);
   return {read, fault.check ? fault.check : "", fault.offset,
           set->elementCount, hashes.seen, hashes.worked};
 }
 
-// Sections large enough to be read in two halves at once, intact or damaged
-// in either half, read as they do into chains made in one pass: the same
-// elements, hashes and first damage, whether or not the visitor brings work
-// to do meanwhile. In the second set every pattern holds what looks like the
+// Sections large enough to be read in two parts at once, intact or damaged
+// in either part, read as they do into chains made in one pass: the same
+// elements, hashes and first damage, however the second part is read. In the second set every pattern holds what looks like the
 // start of a bucket and a record.
 TEST(KeptRecordsTest, LargeSectionsReadInHalvesAsInOnePass) {
   constexpr int kRules = 30000;
@@ -183,13 +197,14 @@ TEST(KeptRecordsTest, LargeSectionsReadInHalvesAsInOnePass) {
       damaged[host - 1] ^= 1;
       sections.push_back(damaged);
     }
-    for (size_t c = 0; c < 2 * sections.size(); ++c) {
-      // With work to do meanwhile, the second part is the larger.
-      const size_t i = c / 2;
+    for (size_t c = 0; c < 4 * sections.size(); ++c) {
+      const size_t i = c / 4;
+      const auto secondPart = static_cast<SecondPart>(c % 4);
       HashSet<Filter> made;
       HashSet<Filter> kept;
       const Reading inOnePass = readSection(sections[i], false, &made);
-      const Reading inHalves = readSection(sections[i], true, &kept, c % 2);
+      const Reading inHalves =
+          readSection(sections[i], true, &kept, secondPart);
       EXPECT_EQ(inHalves.read, inOnePass.read) << misleading << i;
       EXPECT_EQ(inHalves.read, i == 0) << misleading << i;
       EXPECT_EQ(inHalves.check, inOnePass.check) << misleading << i;
@@ -197,7 +212,7 @@ TEST(KeptRecordsTest, LargeSectionsReadInHalvesAsInOnePass) {
       EXPECT_EQ(inHalves.elementCount, inOnePass.elementCount) << misleading << i;
       EXPECT_TRUE(inHalves.hashes == inOnePass.hashes) << misleading << i;
       // An intact section is read in two parts wherever two cores are.
-      if (c == 1 && std::thread::hardware_concurrency() >= 2) {
+      if (c == 1 && std::thread::hardware_concurrency() >= 2) {  // kWithWork
         EXPECT_EQ(inHalves.worked, 1) << misleading;
       }
     }

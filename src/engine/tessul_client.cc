@@ -262,7 +262,8 @@ void TessulClient::initBloomFilter(BloomFilter** slot, const char* source,
 // set is read, when its records and their hashes are at hand.
 bool TessulClient::initHashSet(HashSet<Filter>** slot, const char* text,
                                int length, SectionFault* fault,
-                               std::function<void()>* meanwhile) {
+                               std::function<void()>* meanwhile,
+                               SectionReadAhead<Filter>* ahead) {
   struct PresenceFiller final : HashSet<Filter>::Visitor {
     PresenceFiller(HostPresence* presence, const HashSet<Filter>* set,
                    std::function<void()>* work)
@@ -298,7 +299,7 @@ bool TessulClient::initHashSet(HashSet<Filter>** slot, const char* text,
   const bool loaded = (*slot)->Deserialize(
       text, static_cast<unsigned int>(length),
       presence != nullptr || meanwhile != nullptr ? &filler : nullptr, fault,
-      keepsHostRecords());
+      keepsHostRecords(), ahead);
   if (presence != nullptr) {
     presence->set = *slot;
     presence->settle();

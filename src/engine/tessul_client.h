@@ -54,6 +54,8 @@ class NoFingerprintDomain;
 class RuleIndex;
 template <typename T>
 class HashSet;
+template <typename T>
+class SectionReadAhead;
 enum class RuleSide : uint8_t;
 struct RuleStore;
 struct SectionFault;
@@ -185,10 +187,10 @@ class TessulClient {
   //
   // A load that succeeds replaces every rule and store, sets the matching
   // statistics to 0 and ends bad-fingerprint detection, as clear() does;
-  // enabled tags stay. On a machine of several cores, a large image's host
-  // rules are read on two threads (this one also checks the fingerprints
-  // meanwhile): the call starts the second one and ends it before it
-  // returns.
+  // enabled tags stay. On a machine of several cores, most of a large
+  // image's host rules are read on a second thread while this one reads the
+  // rest and checks the fingerprints: the call starts that thread and ends
+  // it before it returns.
   TESSUL_EXPORT bool deserialize(const char* image, size_t length,
                                  std::string* error = nullptr);
   // The same for an image of unknown length, which it trusts to be whole:
@@ -266,11 +268,13 @@ class TessulClient {
   // exactly `length` bytes (none when length < 1). False when the section
   // is damaged; the set then holds what was read before the damage, and
   // *fault (when given) tells why. `meanwhile`, when given, is work that the
-  // reading may do while a second thread reads half of the section; it
-  // clears `meanwhile` when it did.
+  // reading may do while a second thread reads part of the section; it
+  // clears `meanwhile` when it did. `ahead`, when given, may have started
+  // reading that part already (HashSet::Deserialize).
   bool initHashSet(HashSet<Filter>** slot, const char* text, int length,
                    SectionFault* fault = nullptr,
-                   std::function<void()>* meanwhile = nullptr);
+                   std::function<void()>* meanwhile = nullptr,
+                   SectionReadAhead<Filter>* ahead = nullptr);
   bool initHashSet(HashSet<NoFingerprintDomain>** slot, const char* text,
                    int length, SectionFault* fault = nullptr);
   // Indexes the rule arrays as they are now, for matching. parse() and

@@ -24,6 +24,8 @@
 namespace tessul {
 
 class RecordReader;
+template <typename T>
+class SectionReadAhead;
 
 // The hash of a set element. Element types provide hash(); a type with
 // another hash operation overloads hashOf() in its own header.
@@ -263,8 +265,12 @@ class HashSet {
   // still read and checked, a large section's halves on two threads at once
   // (the call ends the second one before it returns, and does the visitor's
   // work meanwhile), with the outcome of a reading in one pass.
+  // A reading of the section's second part that `ahead` (made with the
+  // section's bytes, see image/hash_set_image.h) started earlier is used
+  // rather than one started here.
   bool Deserialize(const char* text, unsigned int limit, Visitor* visitor,
-                   SectionFault* fault = nullptr, bool keepRecords = false);
+                   SectionFault* fault = nullptr, bool keepRecords = false,
+                   SectionReadAhead<T>* ahead = nullptr);
   // Whether a zero byte occurs among the first `limit` bytes of `text`.
   static bool HasNewlineBefore(const char* text, unsigned int limit);
   // Keeps every chain as records of the set's own (KeptRecords), made from
@@ -292,7 +298,8 @@ class HashSet {
 
   // Reads the section at the reader's position, which must end exactly where
   // the reader's limit does; see Deserialize. Defined with it.
-  bool ReadSection(RecordReader& in, Visitor* visitor, bool keep);
+  bool ReadSection(RecordReader& in, Visitor* visitor, bool keep,
+                   SectionReadAhead<T>* ahead);
 
   void makeIfKept(uint32_t b) const {
     if (!isKept(b)) return;

@@ -17,6 +17,7 @@
 #include "engine/rule_stores.h"
 #include "engine/tessul_client.h"
 #include "filter/fingerprint.h"
+#include "image/hash_set_image.h"
 #include "image/image_layout.h"
 #include "image/record_encoding.h"
 #include "image/record_reader.h"
@@ -149,6 +150,7 @@ class ImageLoader {
   bool load() {
     if (in_.remaining() == 0) return fail("image: empty");
     if (!readHeader()) return false;
+    readHostBlockSetAhead();
     for (const ImageSection& section : kImageSections) {
       if (!readSection(section)) return false;
     }
@@ -268,8 +270,38 @@ class ImageLoader {
     return in_.skip(length);
   }
 
+  // Every section after the rule arrays has its length in the header, so
+  // in an image of known length the host block set's place is known before
+  // the arrays are read: a second thread starts on most of the set (the
+  // part after about a fifth of it) while this one reads the arrays, the
+  // rest of the set and checks the fingerprints. A set that does not begin
+  // there (the arrays are damaged) is read without it.
+  void readHostBlockSetAhead() {
+    if (!lengthKnown_ || engine_.matchingMode() != MatchingMode::kExact) {
+      return;
+    }
+    uint64_t afterArrays = 0;
+    uint64_t before = 0;
+    uint32_t length = 0;
+    for (const ImageSection& section : kImageSections) {
+      if (section.kind == SectionKind::kRuleArray) continue;
+      const uint32_t value = header_[section.headerValue];
+      if (section.kind == SectionKind::kHostSet &&
+          section.store == static_cast<int>(RuleSide::kBlock)) {
+        before = afterArrays;
+        length = value;
+      }
+      afterArrays += value;
+    }
+    if (afterArrays > in_.remaining()) return;  // refused as it is read
+    const char* const imageEnd = in_.current() + in_.remaining();
+    hostBlockSetAhead_ = std::make_unique<SectionReadAhead<Filter>>(
+        imageEnd - afterArrays + before, length, kHostBlockSetShareHere);
+  }
+  static constexpr double kHostBlockSetShareHere = 0.2;
+
   // The rule arrays and Bloom filters come before the host sets, so the
-  // fingerprints can be checked while a second thread reads half of a
+  // fingerprints can be checked while a second thread reads part of a
   // large host set; the fault, if any, is reported after the sections and
   // the host counts, in image order. Compatible mode's indexes also take
   // rules from the host sets.
@@ -284,7 +316,7 @@ class ImageLoader {
     }
     SectionFault fault;
     if (!engine_.initHashSet(slot, in_.current(), static_cast<int>(length),
-                             &fault, &check)) {
+                             &fault, &check, hostBlockSetAhead_.get())) {
       return failInside(name, fault.check, start + fault.offset);
     }
     return in_.skip(length);
@@ -378,6 +410,7 @@ class ImageLoader {
   const bool lengthKnown_;
   uint32_t header_[kMaxHeaderValueCount] = {};
   std::string reason_;
+  std::unique_ptr<SectionReadAhead<Filter>> hostBlockSetAhead_;
   // Whether the fingerprints were checked while a host set was read, and
   // why they failed.
   bool fingerprintCheck_ = false;

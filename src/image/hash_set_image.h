@@ -10,6 +10,7 @@
 #include <cstring>
 #include <future>
 #include <memory>
+#include <optional>
 #include <system_error>
 #include <thread>
 #include <utility>
@@ -226,57 +227,62 @@ struct KeptChains {
   SetRecordHasher<T> hasher{};
 };
 
-// A large kept section is read in two halves at once. Where a bucket
-// begins cannot be told from the bytes for certain, so the second half
-// starts where one seems to (after the zero bytes that end a record and a
-// bucket) and takes its first record's bucket for the one beginning there.
-// The first half is read up to that place; the second half's reading is
-// used only if the first half does end there, at that bucket, so the
-// outcome (the buckets, the hashes in order, the first damage) is that of a
-// reading in one pass.
-constexpr size_t kMinSectionBytesInHalves = size_t{1} << 18;
+}  // namespace section_reading
 
+// A large kept section is read in two parts at once. Where a bucket begins
+// cannot be told from the bytes for certain, so the second part starts
+// where one seems to (after the zero bytes that end a record and a bucket)
+// and takes its first record's bucket for the one beginning there. The
+// first part is read up to that place; the second part's reading is used
+// only if the first part does end there, at that bucket, so the outcome
+// (the buckets, the hashes in order, the first damage) is that of a reading
+// in one pass.
 template <typename T>
-class SecondHalf {
+class SectionReadAhead {
  public:
-  // Starts reading the second half of the section that `in` reads, if it
-  // is large enough and a second thread is to be had: from the middle on,
-  // or from a third on when this thread has other work to do meanwhile.
-  SecondHalf(const RecordReader& in, const FastModulo& bucketOf,
-             uint32_t bucketCount, bool workMeanwhile)
-      : in_(in) {
-    if (in.remaining() < kMinSectionBytesInHalves ||
-        std::thread::hardware_concurrency() < 2) {
+  static constexpr size_t kMinSectionBytes = size_t{1} << 18;
+
+  // Starts reading the section [text, text + limit) on a second thread,
+  // from about `share` of its length on, if it is large enough, its header
+  // reads and a second thread is to be had.
+  SectionReadAhead(const char* text, size_t limit, double share)
+      : text_(text), limit_(limit), in_(text, limit) {
+    uint32_t header[2];
+    if (limit < kMinSectionBytes ||
+        std::thread::hardware_concurrency() < 2 ||
+        !in_.readHeader(header, 2) || header[0] == 0) {
       return;
     }
-    at_ = seemingBucketStart(in.current(),
-                             in.remaining() / (workMeanwhile ? 3 : 2),
-                             in.remaining());
+    bucketCount_ = header[0];
+    bucketOf_ = FastModulo(bucketCount_);
+    const size_t from = static_cast<size_t>(static_cast<double>(limit) * share);
+    at_ = seemingBucketStart(text, std::max(from, in_.position()), limit);
     if (at_ == 0) return;
-    at_ += in.position();
     try {
-      result_ = std::async(std::launch::async, [this, &bucketOf, bucketCount] {
-        read(bucketOf, bucketCount);
-      });
+      result_ = std::async(std::launch::async, [this] { read(); });
     } catch (const std::system_error&) {
       at_ = 0;  // no thread: the reading is done in one pass
     }
   }
-  ~SecondHalf() {
+  ~SectionReadAhead() {
     if (result_.valid()) result_.wait();
   }
-  SecondHalf(const SecondHalf&) = delete;
-  SecondHalf& operator=(const SecondHalf&) = delete;
+  SectionReadAhead(const SectionReadAhead&) = delete;
+  SectionReadAhead& operator=(const SectionReadAhead&) = delete;
 
-  // Where the first half ends: the second half's start, or nowhere.
-  size_t firstHalfEnd() const { return at_ != 0 ? at_ : SIZE_MAX; }
+  // Whether it reads the section [text, text + limit).
+  bool reads(const char* text, size_t limit) const {
+    return text == text_ && limit == limit_;
+  }
   bool started() const { return result_.valid(); }
+  // Where the first part ends: the second part's start, or nowhere.
+  size_t firstPartEnd() const { return at_ != 0 ? at_ : SIZE_MAX; }
 
-  // For a first half read up to bucket `next` at `in`'s position: whether
-  // the second half begins there. If it does, its buckets join `chains`
+  // For a first part read up to bucket `next` at `in`'s position: whether
+  // the second part begins there. If it does, its buckets join `chains`
   // and `in` moves past them or records their damage in *read.
-  bool join(RecordReader& in, uint32_t next, KeptChains<T>& chains,
-            bool* read) {
+  bool join(RecordReader& in, uint32_t next,
+            section_reading::KeptChains<T>& chains, bool* read) {
     if (!result_.valid()) return false;
     result_.get();  // passes on an exception of the second thread
     if (!started_ || in.position() != at_ || next != chains_->first) {
@@ -318,43 +324,46 @@ class SecondHalf {
     return 0;
   }
 
-  // On the second thread.
-  void read(const FastModulo& bucketOf, uint32_t bucketCount) {
+  // On the second thread, which touches only the members.
+  void read() {
     in_.skip(at_ - in_.position());
     RecordReader first = in_;
     uint64_t hash = 0;
     if (!hashSetRecord<T>(first, &hash)) return;
-    const uint32_t firstBucket = bucketOf(hash);
-    const uint32_t count = bucketCount - firstBucket;
+    const uint32_t firstBucket = bucketOf_(hash);
+    const uint32_t count = bucketCount_ - firstBucket;
     starts_.reset(new uint32_t[count]);
     kept_.reset(new std::atomic<bool>[count]);
     for (uint32_t i = 0; i < count; ++i) {
       kept_[i].store(false, std::memory_order_relaxed);
     }
-    chains_.reset(new KeptChains<T>{starts_.get(), kept_.get(), firstBucket,
-                                    nullptr, &hashes_});
+    chains_.reset(new section_reading::KeptChains<T>{
+        starts_.get(), kept_.get(), firstBucket, nullptr, &hashes_});
     end_ = firstBucket;
     started_ = true;
-    read_ = walkBuckets(in_, bucketOf, bucketCount, SIZE_MAX, &end_, *chains_);
+    read_ = section_reading::walkBuckets(in_, bucketOf_, bucketCount_,
+                                         SIZE_MAX, &end_, *chains_);
   }
 
+  const char* const text_;
+  const size_t limit_;
   RecordReader in_;
+  uint32_t bucketCount_ = 0;
+  FastModulo bucketOf_{1};
   size_t at_ = 0;
   bool started_ = false;
   bool read_ = false;
-  uint32_t end_ = 0;  // the bucket the second half's reading stopped at
+  uint32_t end_ = 0;  // the bucket the second part's reading stopped at
   std::unique_ptr<uint32_t[]> starts_;
   std::unique_ptr<std::atomic<bool>[]> kept_;
-  std::unique_ptr<KeptChains<T>> chains_;
-  std::vector<uint64_t> hashes_;  // of the second half's records, in order
+  std::unique_ptr<section_reading::KeptChains<T>> chains_;
+  std::vector<uint64_t> hashes_;  // of the second part's records, in order
   std::future<void> result_;
 };
 
-}  // namespace section_reading
-
 template <typename T>
-bool HashSet<T>::ReadSection(RecordReader& in, Visitor* visitor,
-                             bool keep) {
+bool HashSet<T>::ReadSection(RecordReader& in, Visitor* visitor, bool keep,
+                             SectionReadAhead<T>* ahead) {
   Cleanup();
   const char* const section = in.current() - in.position();
   uint32_t header[2];
@@ -382,12 +391,18 @@ bool HashSet<T>::ReadSection(RecordReader& in, Visitor* visitor,
   std::unique_ptr<KeptRecords<T>> kept = kept_records::make<T>(header[0]);
   section_reading::KeptChains<T> chains{kept->bucketStarts.get(),
                                         kept->kept.get(), 0, visitor, nullptr};
+  // The second part is the larger when this thread has other work to do
+  // meanwhile.
   const bool work = visitor != nullptr && visitor->bringsWork();
-  section_reading::SecondHalf<T> secondHalf(in, bucketOf, bucketCount, work);
+  const size_t limit = in.position() + in.remaining();
+  std::optional<SectionReadAhead<T>> own;
+  if (ahead == nullptr || !ahead->reads(section, limit)) {
+    ahead = &own.emplace(section, limit, work ? 1.0 / 3 : 0.5);
+  }
   bool read = section_reading::walkBuckets(
-      in, bucketOf, bucketCount, secondHalf.firstHalfEnd(), &next, chains);
-  if (read && work && secondHalf.started()) visitor->doWork();
-  if (read && !secondHalf.join(in, next, chains, &read)) {
+      in, bucketOf, bucketCount, ahead->firstPartEnd(), &next, chains);
+  if (read && work && ahead->started()) visitor->doWork();
+  if (read && !ahead->join(in, next, chains, &read)) {
     read = section_reading::walkBuckets(in, bucketOf, bucketCount, SIZE_MAX,
                                         &next, chains);
   }
@@ -408,9 +423,9 @@ bool HashSet<T>::Deserialize(const char* text, unsigned int limit) {
 template <typename T>
 bool HashSet<T>::Deserialize(const char* text, unsigned int limit,
                              Visitor* visitor, SectionFault* fault,
-                             bool keepRecords) {
+                             bool keepRecords, SectionReadAhead<T>* ahead) {
   RecordReader in(text, limit);
-  if (ReadSection(in, visitor, keepRecords)) return true;
+  if (ReadSection(in, visitor, keepRecords, ahead)) return true;
   if (fault != nullptr) *fault = {in.failure(), in.failedAt()};
   return false;
 }
