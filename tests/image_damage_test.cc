@@ -256,9 +256,10 @@ struct SweepTally {
   int sameAnswers = 0;  // Bloom filter bits gained, host counts changed
 };
 
-// A large image is checked on several threads at once, yet a load reports
-// the fault that comes first in image order: a host set before a host
-// count, a host count before the fingerprints.
+// A large image is checked on two threads at once, yet a load reports the
+// fault that comes first in image order: a host set before a host count, a
+// host count before the fingerprints. A damaged header that misplaces the
+// host set only makes it read in one pass.
 TEST_F(ImageDamageTest, LargeImagesReportTheirFirstFault) {
   const std::string image = savedImage(*lists_, true, true);
   std::vector<uint32_t> header;
@@ -294,6 +295,20 @@ TEST_F(ImageDamageTest, LargeImagesReportTheirFirstFault) {
     ASSERT_LT(host, hostSetAt + hostSetLength);
     bytes[host - 1] ^= 1;
   };
+  // A shorter last section moves where the host block set seems to begin
+  // by as many bytes; a set header there that counts more buckets than the
+  // set has bytes must not be believed before the set is read.
+  auto hostSetSeemsLater = [&](std::string& bytes) {
+    const size_t headerEnd = image.find('\0');
+    std::ostringstream length;
+    length << std::hex << header[kHeaderValueCount - 1];
+    std::ostringstream shorter;
+    shorter << std::hex << header[kHeaderValueCount - 1] - 16;
+    ASSERT_EQ(shorter.str().size(), length.str().size());
+    bytes.replace(headerEnd - length.str().size(), length.str().size(),
+                  shorter.str());
+    bytes.replace(hostSetAt + 16, 11, std::string("ffffffff,0\0", 11));
+  };
   struct Damage {
     std::vector<std::function<void(std::string&)>> changes;
     const char* reasonStart;
@@ -307,6 +322,7 @@ TEST_F(ImageDamageTest, LargeImagesReportTheirFirstFault) {
        " rules"},
       {{noBloomBits, tooFewHostLines, hostInAnotherBucket},
        "hostBlockSet: an element lies outside the bucket of its hash", ")"},
+      {{hostSetSeemsLater}, "hostBlockSet: ", ")"},
   };
   for (const Damage& damage : damages) {
     std::string bytes = image;

@@ -247,10 +247,13 @@ class SectionReadAhead {
   // reads and a second thread is to be had.
   SectionReadAhead(const char* text, size_t limit, double share)
       : text_(text), limit_(limit), in_(text, limit) {
+    // A header that ReadSection refuses starts nothing, so that a damaged
+    // one cannot make the thread allocate for buckets the section lacks.
     uint32_t header[2];
     if (limit < kMinSectionBytes ||
         std::thread::hardware_concurrency() < 2 ||
-        !in_.readHeader(header, 2) || header[0] == 0) {
+        !in_.readHeader(header, 2) || header[1] > 1 || header[0] == 0 ||
+        header[0] > in_.remaining()) {
       return;
     }
     bucketCount_ = header[0];
